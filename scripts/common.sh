@@ -1,0 +1,40 @@
+# Shared by the project's scripts: installs what is missing and builds a preset.
+# shellcheck shell=bash
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+
+# What building and testing need on Debian 12.
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev clang-format)
+
+# ensure_packages PKG...: installs the packages that are not installed yet, as root or through sudo.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "Missing Debian packages: ${missing[*]}" >&2
+            echo "Install them as root: apt-get install ${missing[*]}" >&2
+            exit 1
+        fi
+    fi
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+}
+
+# build PRESET: configures (once) and builds with a CMake preset.
+build() {
+    local preset="$1"
+    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+}

@@ -1,0 +1,59 @@
+#include "app/AppDelegate.h"
+
+#include "settings/Settings.h"
+#include "worlds/WorldDiscovery.h"
+
+#include <QByteArray>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+
+namespace Plovermantle {
+
+namespace {
+// A world's exact on-disk name rides along with its displayed text: file names are bytes, and the
+// text shown may not round-trip to them.
+constexpr int worldNameRole = Qt::UserRole;
+} // namespace
+
+AppDelegate::AppDelegate(Platform platform, QObject* parent)
+    : QObject(parent), platform_(platform) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    globalServerPath() = getPrefs(platform_.prefs);
+    if (*globalServerPath() != "") {
+        txtServerPath_->setText(QFile::decodeName(globalServerPath()->c_str()));
+    }
+    const std::string savesFolder = savesFolderPath();
+    globalFullPath() = savesFolder;
+    for (const std::string& name : listWorlds(platform_.files, savesFolder)) {
+        appendWorld(name);
+    }
+    // Filling a combo box selects its first item; the user must pick a world themselves.
+    worldList_->setCurrentIndex(-1);
+}
+
+void AppDelegate::applicationWillTerminate() {
+    // Nothing to save: the server folder is stored the moment it is chosen.
+}
+
+void AppDelegate::quit() {
+    QCoreApplication::quit();
+}
+
+void AppDelegate::appendWorld(const std::string& name) {
+    worldList_->addItem(QFile::decodeName(name.c_str()),
+                        QByteArray(name.data(), static_cast<qsizetype>(name.size())));
+}
+
+std::optional<std::string> AppDelegate::selectedWorld() const {
+    const int index = worldList_->currentIndex();
+    if (index < 0) {
+        return std::nullopt;
+    }
+    return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
+}
+
+} // namespace Plovermantle

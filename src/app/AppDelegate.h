@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <optional>
+#include <string>
+
+namespace Plovermantle {
+
+// Owns nothing of the window: it holds non-owning references to the controls it reads and fills,
+// runs the launch sequence and carries the window's actions.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(Platform platform, QObject* parent = nullptr);
+
+    QMainWindow* window() const { return window_; }
+    void setWindow(QMainWindow* window) { window_ = window; }
+    QComboBox* worldList() const { return worldList_; }
+    void setWorldList(QComboBox* worldList) { worldList_ = worldList; }
+    QLineEdit* txtServerPath() const { return txtServerPath_; }
+    void setTxtServerPath(QLineEdit* txtServerPath) { txtServerPath_ = txtServerPath; }
+
+    // The world the user picked in worldList, exactly as named on disk; nothing when none is.
+    std::optional<std::string> selectedWorld() const;
+
+public slots:
+    void quit();
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+
+private:
+    void appendWorld(const std::string& name);
+
+    Platform platform_;
+    QPointer<QMainWindow> window_;
+    QPointer<QComboBox> worldList_;
+    QPointer<QLineEdit> txtServerPath_;
+};
+
+} // namespace Plovermantle

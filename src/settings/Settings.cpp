@@ -1,0 +1,59 @@
+#include "settings/Settings.h"
+
+#include "platform/Preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtGlobal>
+#include <filesystem>
+
+namespace Plovermantle {
+
+// Function-local statics: created on first use, thread-safely, and kept to the end of the process.
+
+const std::string& serverPathConst() {
+    static const std::string key = "serverPathKey";
+    return key;
+}
+
+std::optional<std::string>& globalFullPath() {
+    static std::optional<std::string> value = std::string();
+    return value;
+}
+
+std::optional<std::string>& globalServerPath() {
+    static std::optional<std::string> value = std::string();
+    return value;
+}
+
+std::string getUserLib() {
+#if defined(Q_OS_MACOS)
+    return QFile::encodeName(QDir::homePath() + QStringLiteral("/Library")).toStdString();
+#elif defined(Q_OS_WIN)
+    return QFile::encodeName(qEnvironmentVariable("APPDATA", QDir::homePath())).toStdString();
+#else
+    return QFile::encodeName(QDir::homePath()).toStdString();
+#endif
+}
+
+std::string_view savesRelativePath() {
+#if defined(Q_OS_MACOS)
+    return "Application Support/minecraft/saves";
+#else
+    return ".minecraft/saves";
+#endif
+}
+
+std::string savesFolderPath() {
+    return (std::filesystem::path(getUserLib()) / savesRelativePath()).string();
+}
+
+void savePrefs(Preferences& prefs, const std::string& path) {
+    prefs.setString(serverPathConst(), path);
+}
+
+std::string getPrefs(Preferences& prefs) {
+    return prefs.stringForKey(serverPathConst()).value_or(std::string());
+}
+
+} // namespace Plovermantle

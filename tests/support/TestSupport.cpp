@@ -1,0 +1,75 @@
+#include "TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace Plovermantle::Testing {
+
+namespace fs = std::filesystem;
+
+std::filesystem::path isolateHome() {
+    std::string pattern = (fs::temp_directory_path() / "plovermantle-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary home");
+    }
+    static const fs::path home = pattern;
+    static const struct Cleanup {
+        ~Cleanup() {
+            std::error_code ignored;
+            fs::remove_all(home, ignored);
+        }
+    } cleanup;
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    return home;
+}
+
+void writeFile(const fs::path& path, const std::string& contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+int RecordingDialogs::runAlert(const Alert& alert) {
+    alerts.push_back(alert);
+    if (onAlert) {
+        onAlert(alert);
+    }
+    if (alertAnswers.empty()) {
+        return alertFirstButtonReturn;
+    }
+    const int answer = alertAnswers.front();
+    alertAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::string> RecordingDialogs::chooseFolder() {
+    ++folderChooserRuns;
+    if (folderAnswers.empty()) {
+        return std::nullopt;
+    }
+    auto answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+}
+
+std::optional<std::vector<ListedEntry>> ScriptedListing::listFolder(const std::string& folder) {
+    foldersListed.push_back(folder);
+    return answer;
+}
+
+} // namespace Plovermantle::Testing

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace Plovermantle::Testing {
+
+// Points HOME and the XDG folders at a fresh temporary folder for the rest of the process, so that
+// no test reads or writes the real user's settings or game folders. Call before QApplication.
+std::filesystem::path isolateHome();
+
+// Writes `contents` to `path`, creating the folders above it.
+void writeFile(const std::filesystem::path& path, const std::string& contents);
+std::string readFile(const std::filesystem::path& path);
+
+// Records every alert shown and answers from a script; answers the first button when the script
+// is empty. The folder chooser answers from its own script, and cancels when that is empty.
+class RecordingDialogs : public Dialogs {
+public:
+    int runAlert(const Alert& alert) override;
+    std::optional<std::string> chooseFolder() override;
+
+    std::vector<Alert> alerts;
+    std::deque<int> alertAnswers;
+    std::deque<std::optional<std::string>> folderAnswers;
+    int folderChooserRuns = 0;
+    // Called as each alert is shown, before it is answered.
+    std::function<void(const Alert&)> onAlert;
+};
+
+// A listing that answers exactly what a test says, in that order.
+class ScriptedListing : public FileSystem {
+public:
+    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
+
+    std::optional<std::vector<ListedEntry>> answer;
+    std::vector<std::string> foldersListed;
+};
+
+} // namespace Plovermantle::Testing
