@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace Plovermantle;
@@ -33,25 +34,30 @@ struct Totals {
     std::uint64_t bytes = 0;
 };
 
-// The app counts what it will copy before it starts, for its progress display.
-void count(const fs::path& folder, Totals& totals) {
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        const fs::file_status status = entry.symlink_status();
-        if (fs::is_directory(status)) {
-            count(entry.path(), totals);
-        } else {
-            ++totals.files;
-            if (fs::is_regular_file(status)) {
-                totals.bytes += entry.file_size();
-            }
-        }
-    }
-}
+struct Item {
+    fs::path relative;
+    struct stat info;
+};
 
-void setTimes(const fs::path& path, const struct stat& like) {
-    const timespec times[2] = {like.st_atim, like.st_mtim};
-    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
-        fail("cannot set the times of " + path.string());
+// Like the app, finds everything first (for its progress display), folders before what they hold.
+void plan(const fs::path& root, const fs::path& relative, std::vector<Item>& items,
+          Totals& totals) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(root / relative)) {
+        Item item{relative / entry.path().filename(), {}};
+        if (::lstat(entry.path().c_str(), &item.info) != 0) {
+            fail("cannot examine " + entry.path().string());
+        }
+        const bool folder = S_ISDIR(item.info.st_mode);
+        if (!folder) {
+            ++totals.files;
+            totals.bytes +=
+                S_ISREG(item.info.st_mode) ? static_cast<std::uint64_t>(item.info.st_size) : 0;
+        }
+        const fs::path inside = item.relative;
+        items.push_back(std::move(item));
+        if (folder) {
+            plan(root, inside, items, totals);
+        }
     }
 }
 
@@ -70,39 +76,56 @@ void copyFile(const fs::path& from, const fs::path& to, const struct stat& info,
         })) {
         fail("cannot copy " + from.string());
     }
-    if (::fchmod(out, info.st_mode & 07777) != 0 || ::close(out) != 0) {
+    const timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::fchmod(out, info.st_mode & 07777) != 0 || ::futimens(out, times) != 0 ||
+        ::close(out) != 0) {
         fail("cannot finish " + to.string());
     }
     ::close(in);
-    setTimes(to, info);
     ++done.files;
 }
 
-void copyTree(const fs::path& from, const fs::path& to, Totals& done) {
-    struct stat folder {};
-    if (::lstat(from.c_str(), &folder) != 0 || ::mkdir(to.c_str(), 0700) != 0) {
+void setTimes(const fs::path& path, const struct stat& like) {
+    const timespec times[2] = {like.st_atim, like.st_mtim};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+        fail("cannot set the times of " + path.string());
+    }
+}
+
+void copyTree(const fs::path& from, const fs::path& to, const std::vector<Item>& items,
+              Totals& done) {
+    if (::mkdir(to.c_str(), 0700) != 0) {
         fail("cannot make " + to.string());
     }
-    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
-        const fs::path target = to / entry.path().filename();
-        struct stat info {};
-        if (::lstat(entry.path().c_str(), &info) != 0) {
-            fail("cannot examine " + entry.path().string());
-        }
-        if (S_ISDIR(info.st_mode)) {
-            copyTree(entry.path(), target, done);
-        } else if (S_ISREG(info.st_mode)) {
-            copyFile(entry.path(), target, info, done);
-        } else if (S_ISLNK(info.st_mode)) {
-            fs::create_symlink(fs::read_symlink(entry.path()), target);
-            setTimes(target, info);
+    for (const Item& item : items) {
+        const fs::path target = to / item.relative;
+        if (S_ISDIR(item.info.st_mode)) {
+            if (::mkdir(target.c_str(), 0700) != 0) {
+                fail("cannot make " + target.string());
+            }
+        } else if (S_ISREG(item.info.st_mode)) {
+            copyFile(from / item.relative, target, item.info, done);
+        } else if (S_ISLNK(item.info.st_mode)) {
+            fs::create_symlink(fs::read_symlink(from / item.relative), target);
+            setTimes(target, item.info);
             ++done.files;
         }
     }
-    if (::chmod(to.c_str(), folder.st_mode & 07777) != 0) {
+    // Folders last, deepest first, once nothing more is written into them.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        if (S_ISDIR(it->info.st_mode)) {
+            const fs::path target = to / it->relative;
+            if (::chmod(target.c_str(), it->info.st_mode & 07777) != 0) {
+                fail("cannot set the permissions of " + target.string());
+            }
+            setTimes(target, it->info);
+        }
+    }
+    struct stat root {};
+    if (::lstat(from.c_str(), &root) != 0 || ::chmod(to.c_str(), root.st_mode & 07777) != 0) {
         fail("cannot set the permissions of " + to.string());
     }
-    setTimes(to, folder);
+    setTimes(to, root);
 }
 
 void flush(const fs::path& path) {
@@ -131,12 +154,15 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
 
     Totals total;
-    count(source, total);
+    std::vector<Item> items;
+    plan(source, {}, items, total);
+    const auto planned = std::chrono::steady_clock::now();
     Totals done;
-    copyTree(source, destination, done);
+    copyTree(source, destination, items, done);
+    const auto copied = std::chrono::steady_clock::now();
     flush(destination);
-
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    const auto flushed = std::chrono::steady_clock::now();
+    using Seconds = std::chrono::duration<double>;
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     if (done.files != total.files || done.bytes != total.bytes) {
@@ -145,8 +171,11 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(total.files));
         return 1;
     }
-    std::printf("files=%llu bytes=%llu seconds=%.3f peak_rss_kib=%ld\n",
+    std::printf("files=%llu bytes=%llu seconds=%.3f (plan %.3f, copy %.3f, flush %.3f) "
+                "peak_rss_kib=%ld\n",
                 static_cast<unsigned long long>(done.files),
-                static_cast<unsigned long long>(done.bytes), elapsed.count(), usage.ru_maxrss);
+                static_cast<unsigned long long>(done.bytes), Seconds(flushed - start).count(),
+                Seconds(planned - start).count(), Seconds(copied - planned).count(),
+                Seconds(flushed - copied).count(), usage.ru_maxrss);
     return 0;
 }

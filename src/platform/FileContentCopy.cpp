@@ -30,13 +30,15 @@ constexpr std::size_t bufferAlignment = 4096;
 // the disk writes while we copy yet no more than two windows of the file are dirty at a time.
 class WritebackPacer {
 public:
-    WritebackPacer(int fd, bool enabled) : fd_(fd) {
+    explicit WritebackPacer(int fd) : fd_(fd) {}
+
+    // Paces writes that begin at `offset` of a regular file.
+    void start(off_t offset) {
 #ifdef __linux__
-        const off_t at = enabled ? ::lseek(fd, 0, SEEK_CUR) : -1;
-        enabled_ = at >= 0;
-        written_ = started_ = waited_ = enabled_ ? at : 0;
+        enabled_ = true;
+        written_ = started_ = waited_ = offset;
 #else
-        (void)enabled;
+        (void)offset;
 #endif
     }
 
@@ -92,8 +94,7 @@ class ContentCopier {
 public:
     ContentCopier(int inFd, int outFd, const ContentProgress& progress,
                   const ContentCopyOptions& options)
-        : inFd_(inFd), outFd_(outFd), progress_(progress), options_(options),
-          pacer_(outFd, options.startWriteback) {}
+        : inFd_(inFd), outFd_(outFd), progress_(progress), options_(options), pacer_(outFd) {}
 
     bool run() {
         struct stat in {};
@@ -113,6 +114,9 @@ public:
         }
         if (regularOut_ && (outStart_ = ::lseek(outFd_, 0, SEEK_CUR)) < 0) {
             return false;
+        }
+        if (regularOut_ && options_.startWriteback) {
+            pacer_.start(outStart_);
         }
         expected_ = regularIn_ && in.st_size > inStart_
                         ? static_cast<std::uint64_t>(in.st_size - inStart_)
@@ -154,27 +158,15 @@ private:
         if (::ioctl(outFd_, FICLONE, inFd_) != 0) {
             return Outcome::NotPossible;
         }
-        struct stat in {};
-        if (::fstat(inFd_, &in) != 0) {
-            return Outcome::Failed;
-        }
-        // Offsets as after any other way: both files at their end.
-        if (::lseek(inFd_, 0, SEEK_END) < 0 || ::lseek(outFd_, 0, SEEK_END) < 0) {
-            return Outcome::Failed;
-        }
-        return report(static_cast<std::uint64_t>(in.st_size)) ? Outcome::Done : Outcome::Failed;
+        // The clone took the file as it is now; finish() checks that is the size we report.
+        return report(expected_) ? Outcome::Done : Outcome::Failed;
 #elif defined(__APPLE__)
         // The system's own whole-file copy; the caller clones whole files by path where it can.
         if (::fcopyfile(inFd_, outFd_, nullptr, COPYFILE_DATA) != 0) {
             (void)::ftruncate(outFd_, 0);
             return Outcome::NotPossible;
         }
-        struct stat in {};
-        if (::fstat(inFd_, &in) != 0 || ::lseek(inFd_, 0, SEEK_END) < 0 ||
-            ::lseek(outFd_, 0, SEEK_END) < 0) {
-            return Outcome::Failed;
-        }
-        return report(static_cast<std::uint64_t>(in.st_size)) ? Outcome::Done : Outcome::Failed;
+        return report(expected_) ? Outcome::Done : Outcome::Failed;
 #else
         return Outcome::NotPossible;
 #endif
@@ -276,12 +268,14 @@ private:
         pacer_.finish();
         struct stat in {};
         struct stat out {};
-        if (::fstat(inFd_, &in) != 0 || ::fstat(outFd_, &out) != 0) {
+        // A clone takes the source's size in the same step as its blocks.
+        const bool checkOut = way != ContentCopyWay::Clone;
+        if (::fstat(inFd_, &in) != 0 || (checkOut && ::fstat(outFd_, &out) != 0)) {
             return false;
         }
         const auto copied = static_cast<off_t>(copied_);
         if ((regularIn_ && in.st_size != inStart_ + copied) ||
-            (regularOut_ && out.st_size != outStart_ + copied)) {
+            (checkOut && regularOut_ && out.st_size != outStart_ + copied)) {
             errno = EIO;
             return false;
         }
