@@ -1,10 +1,14 @@
 #include "platform/FileContentCopy.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #ifdef __linux__
@@ -26,8 +30,92 @@ constexpr std::size_t bufferSize = std::size_t{1} << 20;
 // Page-aligned, so the kernel copies whole pages.
 constexpr std::size_t bufferAlignment = 4096;
 
-// Starts writeback of each finished window of the output and waits for the window before it, so
-// the disk writes while we copy yet no more than two windows of the file are dirty at a time.
+#ifdef __linux__
+// Starts writeback of finished ranges on a thread of its own, so that the copying thread goes on
+// copying while the kernel allocates blocks and queues the writes: the disk and the copy overlap
+// instead of taking turns. Ranges wait their turn only up to a bound: beyond it the copying thread
+// waits, which keeps dirty memory in check.
+class WritebackQueue {
+public:
+    static WritebackQueue& instance() {
+        static WritebackQueue queue;
+        return queue;
+    }
+
+    WritebackQueue(const WritebackQueue&) = delete;
+    WritebackQueue& operator=(const WritebackQueue&) = delete;
+
+    void submit(int fd, off_t from, off_t to) {
+        // Our own descriptor: the caller may close theirs before the range's turn comes.
+        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (own < 0) {
+            (void)::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        if (!worker_.joinable()) {
+            worker_ = std::thread([this] { work(); });
+        }
+        roomLeft_.wait(lock,
+                       [this] { return waiting_ < waitingLimit && jobs_.size() < jobsLimit; });
+        jobs_.push_back({own, from, to});
+        waiting_ += to - from;
+        hasJobs_.notify_one();
+    }
+
+private:
+    struct Job {
+        int fd;
+        off_t from;
+        off_t to;
+    };
+    static constexpr off_t waitingLimit = off_t{64} << 20;
+    // Each waiting job holds a descriptor; stay far below the usual limit of 1024.
+    static constexpr std::size_t jobsLimit = 128;
+
+    WritebackQueue() = default;
+    ~WritebackQueue() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        hasJobs_.notify_one();
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            hasJobs_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            const Job job = jobs_.front();
+            jobs_.pop_front();
+            lock.unlock();
+            // Only a hint: write errors are reported by the flush that ends the copy.
+            (void)::sync_file_range(job.fd, job.from, job.to - job.from, SYNC_FILE_RANGE_WRITE);
+            ::close(job.fd);
+            lock.lock();
+            waiting_ -= job.to - job.from;
+            roomLeft_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable hasJobs_;
+    std::condition_variable roomLeft_;
+    std::deque<Job> jobs_;
+    off_t waiting_ = 0;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+#endif
+
+// Has each finished window of the output written out while the copy goes on, so the flush that
+// ends a big copy finds little left to do.
 class WritebackPacer {
 public:
     explicit WritebackPacer(int fd) : fd_(fd) {}
@@ -36,7 +124,7 @@ public:
     void start(off_t offset) {
 #ifdef __linux__
         enabled_ = true;
-        written_ = started_ = waited_ = offset;
+        written_ = started_ = offset;
 #else
         (void)offset;
 #endif
@@ -52,42 +140,24 @@ public:
         }
     }
 
-    // Starts writeback of the tail without waiting for it; the flush after the copy collects it.
     void finish() {
-#ifdef __linux__
         if (enabled_ && written_ > started_) {
-            syncRange(started_, written_, SYNC_FILE_RANGE_WRITE);
-            started_ = written_;
+            push();
         }
-#endif
     }
 
 private:
     void push() {
 #ifdef __linux__
-        syncRange(started_, written_, SYNC_FILE_RANGE_WRITE);
-        if (started_ > waited_) {
-            syncRange(waited_, started_,
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                          SYNC_FILE_RANGE_WAIT_AFTER);
-        }
-        waited_ = started_;
+        WritebackQueue::instance().submit(fd_, started_, written_);
         started_ = written_;
 #endif
     }
-
-#ifdef __linux__
-    // Only a hint: write errors are reported by the flush that ends the copy.
-    void syncRange(off_t from, off_t to, unsigned int flags) const {
-        (void)::sync_file_range(fd_, from, to - from, flags);
-    }
-#endif
 
     int fd_;
     bool enabled_ = false;
     off_t written_ = 0; // end of what has been written
     off_t started_ = 0; // writeback has been started below this
-    off_t waited_ = 0;  // writeback has finished below this
 };
 
 class ContentCopier {
