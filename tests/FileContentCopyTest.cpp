@@ -448,6 +448,16 @@ private slots:
         QVERIFY(!run.ok);
         QCOMPARE(run.error, ECANCELED);
 
+        // A file cannot be cloned onto itself, nor copied onto itself another way.
+        {
+            const Fd in = openSource(disk / "in");
+            const Fd out(::open((disk / "in").c_str(), O_WRONLY));
+            run = copy(in.get(), out.get());
+            QVERIFY(!run.ok);
+            QCOMPARE(run.error, EINVAL);
+            QVERIFY(Testing::readFile(disk / "in") == bytes);
+        }
+
         // Without cloning, the other ways still copy on this file system.
         for (const ContentCopyWay way : {ContentCopyWay::CopyRange, ContentCopyWay::ReadWrite}) {
             run = copyFile(disk / "in", disk / "plain", only(way));

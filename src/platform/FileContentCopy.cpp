@@ -168,18 +168,41 @@ public:
 
     bool run() {
         struct stat in {};
-        struct stat out {};
-        if (::fstat(inFd_, &in) != 0 || ::fstat(outFd_, &out) != 0) {
+        if (::fstat(inFd_, &in) != 0) {
             return false;
         }
         regularIn_ = S_ISREG(in.st_mode);
+        if (regularIn_ && (inStart_ = ::lseek(inFd_, 0, SEEK_CUR)) < 0) {
+            return false;
+        }
+        expected_ = regularIn_ && in.st_size > inStart_
+                        ? static_cast<std::uint64_t>(in.st_size - inStart_)
+                        : 0;
+
+        // Tried first and with the fewest system calls: on a file system that shares blocks, a
+        // world's copy is all metadata, and every call per file shows.
+        if (options_.allowClone && regularIn_ && inStart_ == 0) {
+            switch (tryClone()) {
+            case Outcome::Done:
+                if (options_.wayUsed != nullptr) {
+                    *options_.wayUsed = ContentCopyWay::Clone;
+                }
+                return true;
+            case Outcome::Failed:
+                return false;
+            case Outcome::NotPossible:
+                break;
+            }
+        }
+
+        struct stat out {};
+        if (::fstat(outFd_, &out) != 0) {
+            return false;
+        }
         regularOut_ = S_ISREG(out.st_mode);
         if (regularIn_ && regularOut_ && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
             // Reading what we write would never end.
             errno = EINVAL;
-            return false;
-        }
-        if (regularIn_ && (inStart_ = ::lseek(inFd_, 0, SEEK_CUR)) < 0) {
             return false;
         }
         if (regularOut_ && (outStart_ = ::lseek(outFd_, 0, SEEK_CUR)) < 0) {
@@ -187,20 +210,6 @@ public:
         }
         if (regularOut_ && options_.startWriteback) {
             pacer_.start(outStart_);
-        }
-        expected_ = regularIn_ && in.st_size > inStart_
-                        ? static_cast<std::uint64_t>(in.st_size - inStart_)
-                        : 0;
-
-        if (options_.allowClone && regularIn_ && regularOut_ && inStart_ == 0 && outStart_ == 0) {
-            switch (tryClone()) {
-            case Outcome::Done:
-                return finish(ContentCopyWay::Clone);
-            case Outcome::Failed:
-                return false;
-            case Outcome::NotPossible:
-                break;
-            }
         }
         if (options_.allowCopyRange) {
             switch (tryCopyRange()) {
@@ -224,16 +233,10 @@ private:
 
     Outcome tryClone() {
 #ifdef __linux__
-        // All or nothing: a failed clone has copied nothing.
+        // All or nothing: a failed clone has copied nothing, and a done one is the whole file
+        // with its size, so there is nothing to check afterwards. The same file on both sides is
+        // refused by the kernel.
         if (::ioctl(outFd_, FICLONE, inFd_) != 0) {
-            return Outcome::NotPossible;
-        }
-        // The clone took the file as it is now; finish() checks that is the size we report.
-        return report(expected_) ? Outcome::Done : Outcome::Failed;
-#elif defined(__APPLE__)
-        // The system's own whole-file copy; the caller clones whole files by path where it can.
-        if (::fcopyfile(inFd_, outFd_, nullptr, COPYFILE_DATA) != 0) {
-            (void)::ftruncate(outFd_, 0);
             return Outcome::NotPossible;
         }
         return report(expected_) ? Outcome::Done : Outcome::Failed;
@@ -243,6 +246,16 @@ private:
     }
 
     Outcome tryCopyRange() {
+#ifdef __APPLE__
+        // The system's own whole-file copy; the size check in finish() judges it.
+        if (regularIn_ && regularOut_ && inStart_ == 0 && outStart_ == 0) {
+            if (::fcopyfile(inFd_, outFd_, nullptr, COPYFILE_DATA) != 0) {
+                (void)::ftruncate(outFd_, 0);
+                return Outcome::NotPossible;
+            }
+            return report(expected_) ? Outcome::Done : Outcome::Failed;
+        }
+#endif
         bool copiedAny = false;
         for (;;) {
             const ssize_t got = copyRange(chunkSize);
@@ -338,14 +351,12 @@ private:
         pacer_.finish();
         struct stat in {};
         struct stat out {};
-        // A clone takes the source's size in the same step as its blocks.
-        const bool checkOut = way != ContentCopyWay::Clone;
-        if (::fstat(inFd_, &in) != 0 || (checkOut && ::fstat(outFd_, &out) != 0)) {
+        if (::fstat(inFd_, &in) != 0 || ::fstat(outFd_, &out) != 0) {
             return false;
         }
         const auto copied = static_cast<off_t>(copied_);
         if ((regularIn_ && in.st_size != inStart_ + copied) ||
-            (checkOut && regularOut_ && out.st_size != outStart_ + copied)) {
+            (regularOut_ && out.st_size != outStart_ + copied)) {
             errno = EIO;
             return false;
         }
