@@ -32,6 +32,7 @@ public:
 
 public slots:
     void quit();
+    void setServerPath();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
