@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -164,28 +166,9 @@ private slots:
         }
     }
 
-    void menusOpenByMnemonic_data() {
-        QTest::addColumn<Qt::Key>("key");
-        QTest::addColumn<QString>("menu");
-        QTest::newRow("file") << Qt::Key_F << QStringLiteral("menuFile");
-        QTest::newRow("help") << Qt::Key_H << QStringLiteral("menuHelp");
-    }
-
-    void menusOpenByMnemonic() {
-        QFETCH(Qt::Key, key);
-        QFETCH(QString, menu);
-        Window w;
-        w.enableEverything();
-        QVERIFY(w.showActive());
-        QTest::keyClick(&w.window(), key, Qt::AltModifier);
-        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
-        QCOMPARE(QApplication::activePopupWidget()->objectName(), menu);
-        QApplication::activePopupWidget()->close();
-    }
-
-    // A letter that two controls or menus share reaches neither at the first press: each
-    // window-level mnemonic must be unique, whatever controls are added later.
-    void windowMnemonicsAreUnique() {
+    // A letter that two controls or menus share reaches neither at the first press: every
+    // control, menu and menu item needs a mnemonic of its own, whatever is added later.
+    void mnemonicsAreUnique() {
         Window w;
         QHash<int, QString> owners;
         auto claim = [&](const QString& text, const QString& owner) {
@@ -206,21 +189,13 @@ private slots:
         for (QAction* menu : w.window().menuBar()->actions()) {
             claim(menu->text(), menu->text());
         }
-    }
-
-    void menuItemsHaveUniqueMnemonics() {
-        Window w;
-        for (QAction* menuAction : w.window().menuBar()->actions()) {
-            QSet<int> seen;
-            for (QAction* item : menuAction->menu()->actions()) {
-                if (item->isSeparator()) {
-                    continue;
+        // Inside an open menu, its items' letters only need to differ from each other.
+        for (QAction* menu : w.window().menuBar()->actions()) {
+            owners.clear();
+            for (QAction* item : menu->menu()->actions()) {
+                if (!item->isSeparator()) {
+                    claim(item->text(), item->text());
                 }
-                const QKeySequence mnemonic = QKeySequence::mnemonic(item->text());
-                QVERIFY2(!mnemonic.isEmpty(), qPrintable(item->text() + " has no mnemonic"));
-                QVERIFY2(!seen.contains(mnemonic[0].toCombined()),
-                         qPrintable(item->text() + " repeats one"));
-                seen.insert(mnemonic[0].toCombined());
             }
         }
     }
@@ -302,6 +277,43 @@ private slots:
         longNames.window().show();
         QCOMPARE(longNames.window().minimumSizeHint().width(), plainWidth);
         QVERIFY(longNames.window().width() < 1000);
+    }
+
+    // At a large font and squeezed to its smallest, the window still shows every label and button
+    // whole: sizes come from the layout and the font, never from fixed numbers.
+    void largeFontsFitEvenAtTheSmallestSize() {
+        const struct FontRestorer {
+            QFont normal = QApplication::font();
+            ~FontRestorer() { QApplication::setFont(normal); }
+        } restorer;
+        QFont large = restorer.normal;
+        large.setPointSizeF(restorer.normal.pointSizeF() * 2);
+        QApplication::setFont(large);
+        Window w;
+        w.window().show();
+        w.window().resize(1, 1);
+        QApplication::processEvents();
+        QCOMPARE(w.ui().quitButton->font().pointSizeF(), large.pointSizeF());
+
+        QVERIFY(w.window().width() > 1 && w.window().height() > 1);
+        for (QWidget* child : w.window().centralWidget()->findChildren<QWidget*>(
+                 QString(), Qt::FindDirectChildrenOnly)) {
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(child)) {
+                text = label->text();
+            } else if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+                text = button->text();
+            }
+            text.remove('&');
+            const QFontMetrics metrics(child->font());
+            QVERIFY2(child->width() >= metrics.horizontalAdvance(text),
+                     qPrintable(child->objectName() + " is cut short"));
+            QVERIFY2(child->height() >= metrics.height(),
+                     qPrintable(child->objectName() + " is too low"));
+            QVERIFY2(child->geometry().right() < w.window().centralWidget()->width() &&
+                         child->geometry().bottom() < w.window().centralWidget()->height(),
+                     qPrintable(child->objectName() + " sticks out of the window"));
+        }
     }
 
     void aboutBoxNamesTheAppAndItsVersion() {
