@@ -31,26 +31,20 @@ private slots:
         row("one line among others", "a=1\nlevel-name=old\nb=2\n", "Foo",
             "a=1\nlevel-name=Foo\nb=2\n");
         row("upper-case key", "LEVEL-NAME=Old\n", "Foo", "level-name=Foo\n");
-        row("mixed-case key", "Level-Name=Old", "Foo", "level-name=Foo");
         row("commented", "#level-name=old\n", "Foo", "level-name=Foo\n");
         row("indented", "   \tlevel-name=old\n", "Foo", "level-name=Foo\n");
         row("prefixed key", "xlevel-name=old\n", "Foo", "level-name=Foo\n");
         row("inside a value", "a=level-name=x\n", "Foo", "level-name=Foo\n");
-        row("empty value", "level-name=\n", "Foo", "level-name=Foo\n");
-        row("non-ASCII before the key", "Größe level-name=x\n", "Foo", "level-name=Foo\n");
         row("blank before equals", "level-name = old\n", "Foo", "level-name = old\n");
         row("underscore", "level_name=old\n", "Foo", "level_name=old\n");
         row("colon separator", "level-name:old\n", "Foo", "level-name:old\n");
-        row("key without equals", "level-name\n", "Foo", "level-name\n");
         row("look-alike hyphen", "level\u2010name=old\n", "Foo", "level\u2010name=old\n");
         row("two matches, order kept", "level-name=a\nx=1\nLEVEL-NAME=b\ny=2", "Foo",
             "level-name=Foo\nx=1\nlevel-name=Foo\ny=2");
         row("no match, nothing added", "motd=hi\nb=2\n", "Foo", "motd=hi\nb=2\n");
-        row("already the world", "level-name=Foo\n", "Foo", "level-name=Foo\n");
 
         // Line ends and empty lines.
         row("empty text", "", "Foo", "");
-        row("only a line feed", "\n", "Foo", "\n");
         row("no final LF", "a=1\nlevel-name=old", "Foo", "a=1\nlevel-name=Foo");
         row("several final LFs", "level-name=old\n\n\n", "Foo", "level-name=Foo\n\n\n");
         row("empty lines kept", "\n\nlevel-name=old\n\nb=2\n", "Foo",
@@ -58,30 +52,20 @@ private slots:
         row("CRLF: only the matching line loses its CR", "a=1\r\nlevel-name=old\r\nb=2\r\n", "Foo",
             "a=1\r\nlevel-name=Foo\nb=2\r\n");
         row("CR is not a line end", "a=1\rlevel-name=old\rb=2\n", "Foo", "level-name=Foo\n");
-        row("CR alone on a line", "\r\nlevel-name=x\n\r", "Foo", "\r\nlevel-name=Foo\n\r");
-        row("non-ASCII elsewhere untouched", "motd=Größe 世界\nlevel-name=alt\n", "Foo",
-            "motd=Größe 世界\nlevel-name=Foo\n");
 
         // Names the server reads back as they are.
         row("blanks and equals", "level-name=x\n", "My = World", "level-name=My = World\n");
-        row("separators and comment marks", "level-name=x\n", "a:b #c !d",
-            "level-name=a:b #c !d\n");
         row("non-ASCII", "level-name=x\n", "Welt Größe 世界 🌍", "level-name=Welt Größe 世界 🌍\n");
         row("trailing blank kept", "level-name=x\n", "World ", "level-name=World \n");
-        row("names the key itself", "level-name=x\n", "level-name=y", "level-name=level-name=y\n");
 
         // Names that need escaping.
         row("backslash", "level-name=x\n", "a\\b", "level-name=a\\\\b\n");
         row("trailing backslash", "level-name=x\nb=2\n", "World\\", "level-name=World\\\\\nb=2\n");
-        row("escape-like text", "level-name=x\n", "\\u0041\\n", "level-name=\\\\u0041\\\\n\n");
         row("line feed", "level-name=x\nb=2\n", "two\nlines", "level-name=two\\nlines\nb=2\n");
         row("carriage return", "level-name=x\n", "a\rb\r\n", "level-name=a\\rb\\r\\n\n");
-        row("leading blank", "level-name=x\n", " World", "level-name=\\ World\n");
-        row("only the first of leading blanks", "level-name=x\n", "  World",
-            "level-name=\\  World\n");
+        row("leading blanks", "level-name=x\n", "  World", "level-name=\\  World\n");
         row("leading tab", "level-name=x\n", "\tWorld", "level-name=\\\tWorld\n");
         row("leading form feed", "level-name=x\n", "\fWorld", "level-name=\\\fWorld\n");
-        row("inner tab verbatim", "level-name=x\n", "a\tb", "level-name=a\tb\n");
         row("escaped on every match", "level-name=a\r\nLEVEL-NAME=b\n", " a\\",
             "level-name=\\ a\\\\\nlevel-name=\\ a\\\\\n");
     }

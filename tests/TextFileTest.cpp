@@ -60,46 +60,32 @@ class TextFileTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void readsUtf8Exactly_data() {
+    void readsValidUtf8Exactly_data() {
         QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("CRLF and no final LF") << QByteArray("a=1\r\nb=2");
-        QTest::newRow("non-ASCII") << QByteArray("motd=Größe 世界 🌍\n");
-        QTest::newRow("byte order mark kept") << QByteArray("\xef\xbb\xbf"
-                                                            "a=1\n");
-        QTest::newRow("NUL byte") << bytes("a=\0b\n"sv);
-        QTest::newRow("larger than one read") << QByteArray(200'000, 'x');
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("CRLF, no final LF, non-ASCII")
+            << QByteArray("a=1\r\nb=Größe 世界 🌍") << true;
+        QTest::newRow("byte order mark and NUL kept") << bytes("\xef\xbb\xbf\0a=1\n"sv) << true;
+        QTest::newRow("larger than one read") << QByteArray(200'000, 'x') << true;
+        QTest::newRow("Latin-1") << QByteArray("motd=Gr\xf6\xdf!") << false;
+        QTest::newRow("truncated at the end") << QByteArray("a=\xe4\xb8") << false;
+        QTest::newRow("overlong slash") << QByteArray("a=\xc0\xaf") << false;
+        QTest::newRow("surrogate") << QByteArray("a=\xed\xa0\x80") << false;
     }
 
-    void readsUtf8Exactly() {
+    void readsValidUtf8Exactly() {
         QFETCH(QByteArray, contents);
+        QFETCH(bool, readable);
         QTemporaryDir dir;
         const fs::path file = dir.filePath(QStringLiteral("server.properties")).toStdString();
         Testing::writeFile(file, contents.toStdString());
 
         const auto read = PosixFileSystem().readTextFile(file);
-        QVERIFY(read.has_value());
-        QCOMPARE(bytes(*read), contents);
-    }
-
-    void refusesTextThatIsNotUtf8_data() {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("Latin-1") << QByteArray("motd=Gr\xf6\xdf"
-                                               "e\n");
-        QTest::newRow("stray continuation byte") << QByteArray("a=\x80\n");
-        QTest::newRow("truncated at the end") << QByteArray("a=\xe4\xb8");
-        QTest::newRow("overlong slash") << QByteArray("a=\xc0\xaf");
-        QTest::newRow("surrogate") << QByteArray("a=\xed\xa0\x80");
-        QTest::newRow("beyond U+10FFFF") << QByteArray("a=\xf4\x90\x80\x80");
-        QTest::newRow("0xFF") << QByteArray("\xff");
-    }
-
-    void refusesTextThatIsNotUtf8() {
-        QFETCH(QByteArray, contents);
-        QTemporaryDir dir;
-        const fs::path file = dir.filePath(QStringLiteral("server.properties")).toStdString();
-        Testing::writeFile(file, contents.toStdString());
-        QVERIFY(!PosixFileSystem().readTextFile(file).has_value());
+        QCOMPARE(read.has_value(), readable);
+        if (readable) {
+            QCOMPARE(bytes(*read), contents);
+        }
     }
 
     void readsOnlyRegularFiles() {
@@ -125,7 +111,6 @@ private slots:
         QTest::addColumn<std::optional<std::string>>("before");
         QTest::addColumn<QByteArray>("contents");
         QTest::newRow("new file") << std::optional<std::string>() << QByteArray("a=1\n");
-        QTest::newRow("new empty file") << std::optional<std::string>() << QByteArray();
         QTest::newRow("longer replaced by shorter")
             << std::optional<std::string>(std::string(5000, 'o')) << QByteArray("new\n");
         QTest::newRow("replaced by empty") << std::optional<std::string>("old\n") << QByteArray();
@@ -150,7 +135,6 @@ private slots:
         QTest::addColumn<fs::perms>("mode");
         using enum fs::perms;
         QTest::newRow("owner only") << (owner_read | owner_write);
-        QTest::newRow("group readable") << (owner_read | owner_write | group_read);
         QTest::newRow("world readable, executable")
             << (owner_all | group_read | group_exec | others_read | others_exec);
     }
