@@ -36,6 +36,7 @@ public:
 
 public slots:
     void quit();
+    void setServerPath();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 

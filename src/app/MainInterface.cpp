@@ -21,15 +21,15 @@ MainInterface::MainInterface(Platform platform)
 
     QObject::connect(ui_->quitButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
+    QObject::connect(ui_->chooseServerButton, &QPushButton::clicked, delegate_.get(),
+                     &AppDelegate::setServerPath);
+    QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::setServerPath);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 
-    // Not yet wired to anything: offered only once they do their job.
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui_->chooseServerButton), static_cast<QWidget*>(ui_->copyButton)}) {
-        control->setEnabled(false);
-    }
-    ui_->actionChooseServer->setEnabled(false);
+    // Not yet wired to anything: offered only once it does its job.
+    ui_->copyButton->setEnabled(false);
     ui_->actionCopy->setEnabled(false);
 }
 
