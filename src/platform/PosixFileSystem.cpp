@@ -48,6 +48,7 @@ std::optional<QString> qtFileName(const std::string& path) {
     return name;
 }
 
+// Closes the file descriptor it holds when it goes out of scope.
 class Descriptor {
 public:
     explicit Descriptor(int fd) : fd_(fd) {}

@@ -21,6 +21,9 @@ bool holdsLevelNameKey(std::string_view line) {
                        asciiLowerEquals) != line.end();
 }
 
+// The server reads the file as Java properties: a backslash starts an escape, a line break ends the
+// value, and blanks before the value are skipped. Everything else, non-ASCII included, is taken
+// verbatim.
 std::string levelNameLine(std::string_view worldName) {
     std::string line(levelNameKey);
     line.reserve(line.size() + worldName.size() + 2);
@@ -39,7 +42,7 @@ std::string levelNameLine(std::string_view worldName) {
         case ' ':
         case '\t':
         case '\f':
-            // The reader drops blanks before a value, but keeps an escaped one.
+            // Only a leading one would be skipped; an escaped one is kept.
             if (i == 0) {
                 line += '\\';
             }
