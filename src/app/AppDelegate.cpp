@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "settings/Settings.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/WorldDiscovery.h"
 
 #include <QByteArray>
@@ -78,6 +79,17 @@ std::optional<std::string> AppDelegate::selectedWorld() const {
         return std::nullopt;
     }
     return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
+}
+
+void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
+    const std::optional<std::string> world = selectedWorld();
+    if (!world) {
+        // Callers select a world first; without one there is nothing to name, and a blank name
+        // would point the server at a new empty world.
+        platform_.dialogs.runAlert(serverPropsWriteFailedAlert());
+        return;
+    }
+    rewriteServerProps(platform_, serverFolderPath, *world);
 }
 
 } // namespace Plovermantle
