@@ -1,53 +1,48 @@
-#include "app/AppDelegate.h"
-#include "app/MainInterface.h"
-#include "platform/PosixFileSystem.h"
-#include "platform/QtPreferences.h"
+// The launch sequence and the server folder's round trip: chosen, remembered, shown at the next
+// launch.
 #include "settings/Settings.h"
-#include "support/TestSupport.h"
-#include "ui_MainWindow.h"
+#include "support/TestApp.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMainWindow>
+#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 using namespace Plovermantle;
 namespace fs = std::filesystem;
+using App = Testing::TestApp<>;
 
 namespace {
 
 fs::path home;
 
-fs::path savesFolder() {
-    return fs::path(savesFolderPath());
+// Where the game keeps its worlds, spelled out here so that a wrong path in the app shows.
+fs::path saves() {
+#ifdef Q_OS_MACOS
+    return home / "Library/Application Support/minecraft/saves";
+#else
+    return home / ".minecraft/saves";
+#endif
 }
 
-QStringList items(const QComboBox& box) {
-    QStringList texts;
-    for (int i = 0; i < box.count(); ++i) {
-        texts << box.itemText(i);
-    }
-    texts.sort();
-    return texts;
-}
-
-// One start of the app against a settings file of the test's own.
-struct Launch {
-    explicit Launch(const QString& prefsFile)
-        : prefs(prefsFile), interface({files, prefs, dialogs}) {}
-
-    void run() { interface.delegate().applicationDidFinishLaunching(); }
-    Ui::MainWindow& ui() { return interface.ui(); }
-
-    PosixFileSystem files;
-    QtPreferences prefs;
-    Testing::RecordingDialogs dialogs;
-    MainInterface interface;
+// The three places the server folder lives in during a run: remembered, shown and in use.
+struct Places {
+    std::string remembered;
+    QString shown;
+    std::optional<std::string> current;
+    bool operator==(const Places&) const = default;
 };
+
+Places places(App& app) {
+    return {getPrefs(app.prefs), app.ui().txtServerPath->text(), globalServerPath()};
+}
+
+Places everywhere(const QString& folder) {
+    return {folder.toStdString(), folder, folder.toStdString()};
+}
 
 } // namespace
 
@@ -58,113 +53,140 @@ public:
     static void initMain() { home = Testing::isolateHome(); }
 
 private slots:
-    void cleanup() {
-        fs::remove_all(home / ".minecraft");
-        globalFullPath() = std::string();
-        globalServerPath() = std::string();
-    }
+    void cleanup() { Testing::forgetLaunch(); }
 
     void showsTheRememberedFolderExactly_data() {
-        QTest::addColumn<QString>("remembered");
-        QTest::newRow("plain") << QStringLiteral("/srv/minecraft");
-        QTest::newRow("spaces and non-ASCII") << QStringLiteral("/home/me/Mein Server/Größe 世界");
-        QTest::newRow("blanks around") << QStringLiteral(" /srv/x ");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("shown");
+        const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
+        QTest::newRow("blanks and non-ASCII kept") << QVariant(odd) << odd;
+        QTest::newRow("nothing remembered") << QVariant() << QString();
+        QTest::newRow("not a single string") << QVariant(QStringList{"/a", "/b"}) << QString();
     }
 
     void showsTheRememberedFolderExactly() {
-        QFETCH(QString, remembered);
+        QFETCH(QVariant, stored);
+        QFETCH(QString, shown);
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
-        QtPreferences(prefsFile).setString("serverPathKey", remembered.toStdString());
+        if (stored.typeId() == QMetaType::QString) {
+            QtPreferences prefs(prefsFile);
+            savePrefs(prefs, stored.toString().toStdString());
+        } else if (stored.isValid()) {
+            QSettings(prefsFile, QSettings::IniFormat).setValue("serverPathKey", stored);
+        }
+        globalServerPath() = "/left over";
 
-        Launch launch(prefsFile);
-        launch.run();
-        QCOMPARE(launch.ui().txtServerPath->text(), remembered);
-        QCOMPARE(globalServerPath(), std::optional(remembered.toStdString()));
-        QVERIFY(launch.dialogs.alerts.empty());
+        App app(prefsFile);
+        app.launch();
+        QVERIFY(places(app) == everywhere(shown));
+        QVERIFY(app.dialogs.alerts.empty());
     }
 
-    void nothingRememberedLeavesTheFieldAsBuilt() {
-        QTemporaryDir dir;
-        Launch launch(dir.filePath(QStringLiteral("prefs.ini")));
-        const QString textBefore = launch.ui().txtServerPath->text();
-        const QString placeholderBefore = launch.ui().txtServerPath->placeholderText();
-        globalServerPath() = "/stale";
-
-        launch.run();
-        QCOMPARE(launch.ui().txtServerPath->text(), textBefore);
-        QCOMPARE(launch.ui().txtServerPath->placeholderText(), placeholderBefore);
-        QCOMPARE(globalServerPath(), std::optional(std::string()));
+    void listsTheWorldsWithNoneSelected_data() {
+        QTest::addColumn<QStringList>("worlds");
+        QTest::addColumn<QString>("placeholder");
+        QTest::newRow("worlds found") << QStringList{"Alpha", "Beta World"} << "Choose a world";
+        QTest::newRow("no saves folder") << QStringList{} << "No worlds found";
     }
 
     void listsTheWorldsWithNoneSelected() {
-        fs::create_directories(savesFolder() / "Alpha");
-        fs::create_directories(savesFolder() / "Beta World");
-        fs::create_directories(savesFolder() / ".hidden");
-        Testing::writeFile(savesFolder() / "level.dat", "x");
+        QFETCH(QStringList, worlds);
+        QFETCH(QString, placeholder);
+        for (const QString& world : worlds) {
+            fs::create_directories(saves() / world.toStdString());
+        }
+        App app;
+        app.launch();
 
-        QTemporaryDir dir;
-        Launch launch(dir.filePath(QStringLiteral("prefs.ini")));
-        launch.run();
+        QComboBox& list = *app.ui().worldList;
+        QStringList listed;
+        for (int i = 0; i < list.count(); ++i) {
+            listed << list.itemText(i);
+        }
+        listed.sort();
+        QCOMPARE(listed, worlds);
+        QCOMPARE(list.currentIndex(), -1);
+        QVERIFY(!app.interface.delegate().selectedWorld().has_value());
+        QCOMPARE(list.placeholderText(), placeholder);
+        // Where the worlds were looked for is the first thing to check when one is missing.
+        QVERIFY2(list.toolTip().contains(QString::fromStdString(saves())),
+                 qPrintable(list.toolTip()));
+        QCOMPARE(globalFullPath(), std::optional(saves().string()));
+        QCOMPARE(fs::exists(saves()), !worlds.isEmpty()); // looked at, never created
+        QVERIFY(app.dialogs.alerts.empty());
 
-        QComboBox& worlds = *launch.ui().worldList;
-        QCOMPARE(items(worlds), (QStringList{"Alpha", "Beta World"}));
-        QCOMPARE(worlds.currentIndex(), -1);
-        QVERIFY(!launch.interface.delegate().selectedWorld().has_value());
-        QCOMPARE(globalFullPath(), std::optional(savesFolder().string()));
-        QVERIFY(launch.dialogs.alerts.empty());
-
-        worlds.setCurrentIndex(worlds.findText(QStringLiteral("Beta World")));
-        QCOMPARE(launch.interface.delegate().selectedWorld(),
-                 std::optional<std::string>("Beta World"));
+        if (!worlds.isEmpty()) {
+            list.setCurrentIndex(list.findText(worlds.last()));
+            QCOMPARE(app.interface.delegate().selectedWorld(),
+                     std::optional(worlds.last().toStdString()));
+        }
     }
 
-    void missingSavesFolderGivesAnEmptyListSilently() {
-        QTemporaryDir dir;
-        Launch launch(dir.filePath(QStringLiteral("prefs.ini")));
-        launch.run();
-
-        QCOMPARE(launch.ui().worldList->count(), 0);
-        QCOMPARE(globalFullPath(), std::optional(savesFolder().string()));
-        QVERIFY(!fs::exists(savesFolder()));
-        QVERIFY(launch.dialogs.alerts.empty());
-    }
-
-    void quitEndsTheEventLoop() {
-        QTemporaryDir dir;
-        Launch launch(dir.filePath(QStringLiteral("prefs.ini")));
-        launch.interface.window().show();
+    void quitFromMenuOrButtonEndsTheRun() {
+        App app;
+        app.window().show();
         QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
-
-        QTimer::singleShot(0, &launch.interface.delegate(), &AppDelegate::quit);
-        // A watchdog: a quit that does nothing would otherwise hang the test rather than fail it.
-        bool watchdogFired = false;
-        QTimer::singleShot(5000, [&] {
-            watchdogFired = true;
-            QCoreApplication::exit(1);
-        });
-        QCOMPARE(QApplication::exec(), 0);
-        QVERIFY(!watchdogFired);
-        QCOMPARE(aboutToQuit.count(), 1);
-        QVERIFY(launch.dialogs.alerts.empty());
-    }
-
-    void quitIsReachableFromMenuAndButton() {
-        QTemporaryDir dir;
-        Launch launch(dir.filePath(QStringLiteral("prefs.ini")));
-        QVERIFY(!launch.ui().actionQuit->shortcuts().isEmpty());
-
-        int quits = 0;
-        QMetaObject::Connection counting =
-            connect(qApp, &QCoreApplication::aboutToQuit, [&] { ++quits; });
-        for (auto trigger : {std::function<void()>([&] { launch.ui().actionQuit->trigger(); }),
-                             std::function<void()>([&] { launch.ui().quitButton->click(); })}) {
-            QTimer::singleShot(0, trigger);
-            QTimer::singleShot(5000, [] { QCoreApplication::exit(1); });
+        // A quit that does nothing would otherwise hang the test rather than fail it.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        for (const std::function<void()>& quit :
+             {std::function<void()>([&] { app.ui().actionQuit->trigger(); }),
+              std::function<void()>([&] { app.ui().quitButton->click(); })}) {
+            QTimer::singleShot(0, quit);
+            watchdog.start(5000);
             QCOMPARE(QApplication::exec(), 0);
         }
-        disconnect(counting);
-        QCOMPARE(quits, 2);
+        QCOMPARE(aboutToQuit.count(), 2);
+        QVERIFY(app.dialogs.alerts.empty());
+    }
+
+    void chosenFolderGoesToAllThreePlaces() {
+        const QString chosen = QStringLiteral("/home/me/Mein Server/Größe 世界");
+        App app;
+        app.launch();
+        app.dialogs.folderAnswers = {chosen.toStdString()};
+
+        QTest::mouseClick(app.ui().chooseServerButton, Qt::LeftButton);
+        QCOMPARE(app.dialogs.folderChooserRuns, 1);
+        QVERIFY(places(app) == everywhere(chosen));
+        QVERIFY(app.dialogs.alerts.empty());
+    }
+
+    void cancelChangesNothing_data() {
+        QTest::addColumn<std::optional<std::string>>("answer");
+        QTest::newRow("cancelled") << std::optional<std::string>();
+        QTest::newRow("accepted with no folder") << std::optional<std::string>("");
+    }
+
+    void cancelChangesNothing() {
+        QFETCH(std::optional<std::string>, answer);
+        App app;
+        app.launch();
+        app.dialogs.folderAnswers = {"/srv/before", answer};
+        app.interface.delegate().setServerPath();
+
+        app.ui().actionChooseServer->trigger();
+        QCOMPARE(app.dialogs.folderChooserRuns, 2);
+        QVERIFY(places(app) == everywhere(QStringLiteral("/srv/before")));
+        QVERIFY(app.dialogs.alerts.empty());
+    }
+
+    void laterChoiceWinsAndOutlivesARestart() {
+        QTemporaryDir dir;
+        const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
+        {
+            App app(prefsFile);
+            app.launch();
+            app.dialogs.folderAnswers = {"/srv/first", "/srv/second"};
+            app.interface.delegate().setServerPath();
+            app.interface.delegate().setServerPath();
+        }
+        globalServerPath() = std::string();
+        App restarted(prefsFile);
+        restarted.launch();
+        QVERIFY(places(restarted) == everywhere(QStringLiteral("/srv/second")));
     }
 };
 
