@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -54,34 +53,6 @@ public:
 
 private slots:
     void cleanup() { Testing::forgetLaunch(); }
-
-    void showsTheRememberedFolderExactly_data() {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QString>("shown");
-        const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
-        QTest::newRow("blanks and non-ASCII kept") << QVariant(odd) << odd;
-        QTest::newRow("nothing remembered") << QVariant() << QString();
-        QTest::newRow("not a single string") << QVariant(QStringList{"/a", "/b"}) << QString();
-    }
-
-    void showsTheRememberedFolderExactly() {
-        QFETCH(QVariant, stored);
-        QFETCH(QString, shown);
-        QTemporaryDir dir;
-        const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
-        if (stored.typeId() == QMetaType::QString) {
-            QtPreferences prefs(prefsFile);
-            savePrefs(prefs, stored.toString().toStdString());
-        } else if (stored.isValid()) {
-            QSettings(prefsFile, QSettings::IniFormat).setValue("serverPathKey", stored);
-        }
-        globalServerPath() = "/left over";
-
-        App app(prefsFile);
-        app.launch();
-        QVERIFY(places(app) == everywhere(shown));
-        QVERIFY(app.dialogs.alerts.empty());
-    }
 
     void listsTheWorldsWithNoneSelected_data() {
         QTest::addColumn<QStringList>("worlds");
@@ -142,51 +113,33 @@ private slots:
         QVERIFY(app.dialogs.alerts.empty());
     }
 
-    void chosenFolderGoesToAllThreePlaces() {
-        const QString chosen = QStringLiteral("/home/me/Mein Server/Größe 世界");
-        App app;
-        app.launch();
-        app.dialogs.folderAnswers = {chosen.toStdString()};
-
-        QTest::mouseClick(app.ui().chooseServerButton, Qt::LeftButton);
-        QCOMPARE(app.dialogs.folderChooserRuns, 1);
-        QVERIFY(places(app) == everywhere(chosen));
-        QVERIFY(app.dialogs.alerts.empty());
-    }
-
-    void cancelChangesNothing_data() {
-        QTest::addColumn<std::optional<std::string>>("answer");
-        QTest::newRow("cancelled") << std::optional<std::string>();
-        QTest::newRow("accepted with no folder") << std::optional<std::string>("");
-    }
-
-    void cancelChangesNothing() {
-        QFETCH(std::optional<std::string>, answer);
-        App app;
-        app.launch();
-        app.dialogs.folderAnswers = {"/srv/before", answer};
-        app.interface.delegate().setServerPath();
-
-        app.ui().actionChooseServer->trigger();
-        QCOMPARE(app.dialogs.folderChooserRuns, 2);
-        QVERIFY(places(app) == everywhere(QStringLiteral("/srv/before")));
-        QVERIFY(app.dialogs.alerts.empty());
-    }
-
-    void laterChoiceWinsAndOutlivesARestart() {
+    // Chosen by button or menu, kept through a cancelled choice, remembered over a restart, and
+    // shown exactly, blanks and all.
+    void serverFolderGoesToAllThreePlacesAndOutlivesARestart() {
+        const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
         {
+            globalServerPath() = "/left over";
             App app(prefsFile);
             app.launch();
-            app.dialogs.folderAnswers = {"/srv/first", "/srv/second"};
-            app.interface.delegate().setServerPath();
-            app.interface.delegate().setServerPath();
+            QVERIFY(places(app) == everywhere(QString()));
+
+            app.dialogs.folderAnswers = {"/srv/first", odd.toStdString(), std::nullopt, ""};
+            QTest::mouseClick(app.ui().chooseServerButton, Qt::LeftButton);
+            QVERIFY(places(app) == everywhere(QStringLiteral("/srv/first")));
+            app.ui().actionChooseServer->trigger();
+            QVERIFY(places(app) == everywhere(odd));
+            app.ui().actionChooseServer->trigger(); // cancelled
+            app.ui().actionChooseServer->trigger(); // accepted with no folder
+            QVERIFY(places(app) == everywhere(odd));
+            QCOMPARE(app.dialogs.folderChooserRuns, 4);
+            QVERIFY(app.dialogs.alerts.empty());
         }
         globalServerPath() = std::string();
         App restarted(prefsFile);
         restarted.launch();
-        QVERIFY(places(restarted) == everywhere(QStringLiteral("/srv/second")));
+        QVERIFY(places(restarted) == everywhere(odd));
     }
 };
 

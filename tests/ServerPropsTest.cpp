@@ -15,15 +15,12 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-const Alert writeFailed{{},
-                        "Error!",
-                        "Unable to write server.properties. Yeah, do it yourself...",
-                        AlertStyle::Warning};
-const Alert unreadable{{},
-                       "Error!",
-                       "Unable to read server.properties: it is missing, unreadable or not UTF-8 "
-                       "text. Nothing was changed.",
-                       AlertStyle::Warning};
+Alert error(const char* text) {
+    return Alert{{}, "Error!", text, AlertStyle::Warning};
+}
+const Alert writeFailed = error("Unable to write server.properties. Yeah, do it yourself...");
+const Alert unreadable = error("Unable to read server.properties: it is missing, unreadable or not "
+                               "UTF-8 text. Nothing was changed.");
 
 // A server folder whose path holds blanks and non-ASCII letters, on the real disk behind a fault
 // injector.
