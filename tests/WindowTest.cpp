@@ -108,12 +108,10 @@ private slots:
         app.launch();
 
         QComboBox& list = *app.ui().worldList;
-        QStringList listed;
-        for (int i = 0; i < list.count(); ++i) {
-            listed << list.itemText(i);
+        QCOMPARE(list.count(), worlds.size());
+        for (const QString& world : worlds) {
+            QVERIFY(list.findText(world) >= 0);
         }
-        listed.sort();
-        QCOMPARE(listed, worlds);
         QCOMPARE(list.currentIndex(), -1);
         QVERIFY(!app.interface.delegate().selectedWorld().has_value());
         QCOMPARE(list.placeholderText(), placeholder);
@@ -139,13 +137,12 @@ private slots:
         QTimer watchdog;
         watchdog.setSingleShot(true);
         connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-        for (const std::function<void()>& quit :
-             {std::function<void()>([&] { app.ui().actionQuit->trigger(); }),
-              std::function<void()>([&] { app.ui().quitButton->click(); })}) {
-            QTimer::singleShot(0, quit);
-            watchdog.start(5000);
-            QCOMPARE(QApplication::exec(), 0);
-        }
+        QTimer::singleShot(0, app.ui().actionQuit, &QAction::trigger);
+        watchdog.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
+        QTimer::singleShot(0, app.ui().quitButton, &QAbstractButton::click);
+        watchdog.start(5000);
+        QCOMPARE(QApplication::exec(), 0);
         QCOMPARE(aboutToQuit.count(), 2);
         QVERIFY(app.dialogs.alerts.empty());
     }
@@ -178,6 +175,7 @@ private slots:
         restarted.launch();
         QVERIFY(places(restarted) == everywhere(odd));
     }
+
     void tabOrderFollowsTheReadingOrder() {
         App app;
         QVERIFY(showActive(app));

@@ -34,16 +34,6 @@ private slots:
         QCOMPARE(worlds, (Names{" Welt Größe 世界 ", "Castle.bak", "Outer", "World"}));
     }
 
-    void unusableSavesFolderGivesNoWorlds() {
-        QTemporaryDir root;
-        const fs::path base = root.path().toStdString();
-        Testing::writeFile(base / "file", "data");
-
-        PosixFileSystem files;
-        QCOMPARE(listWorlds(files, (base / "missing").string()), Names{});
-        QCOMPARE(listWorlds(files, (base / "file").string()), Names{});
-    }
-
     // The listing's order is kept, and an entry it could not examine is left out, not guessed at.
     void followsWhatTheListingSays() {
         Testing::ScriptedListing listing;
