@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -17,6 +18,14 @@ public:
     static void initMain() { Testing::isolateHome(); }
 
 private slots:
+    // The chooser the app shows: one existing folder, never a file, and no way to make a folder.
+    void folderChooserPicksOneFolderAndCreatesNone() {
+        const auto chooser = QtDialogs::makeFolderChooser(nullptr);
+        QCOMPARE(chooser->fileMode(), QFileDialog::Directory);
+        QVERIFY(chooser->testOption(QFileDialog::ShowDirsOnly));
+        QVERIFY(chooser->testOption(QFileDialog::ReadOnly));
+    }
+
     // The buttons are answered in the order they were added, whatever order the platform shows
     // them in; Esc answers as the last one, the way out.
     void runAlertShowsItsTextsAndAnswersTheButtonPressed_data() {
