@@ -1,11 +1,13 @@
 #include "app/AppDelegate.h"
 
 #include "settings/Settings.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/WorldDiscovery.h"
 
 #include <QByteArray>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -33,6 +35,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     // Filling a combo box selects its first item; the user must pick a world themselves.
     worldList_->setCurrentIndex(-1);
+    describeWorldList(savesFolder);
+}
+
+void AppDelegate::describeWorldList(const std::string& savesFolder) {
+    // Where the worlds were looked for is the first thing to check when one is missing.
+    worldList_->setToolTip(
+        tr("Worlds in the game's saves folder:\n%1")
+            .arg(QDir::toNativeSeparators(QFile::decodeName(savesFolder.c_str()))));
+    if (worldList_->count() == 0) {
+        worldList_->setPlaceholderText(tr("No worlds found"));
+    }
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -41,6 +54,18 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::quit() {
     QCoreApplication::quit();
+}
+
+void AppDelegate::setServerPath() {
+    // The folder is taken as chosen: whether it really is a server folder shows when a world is
+    // copied into it.
+    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder();
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    savePrefs(platform_.prefs, *chosen);
+    txtServerPath_->setText(QFile::decodeName(chosen->c_str()));
+    globalServerPath() = *chosen;
 }
 
 void AppDelegate::appendWorld(const std::string& name) {
@@ -54,6 +79,17 @@ std::optional<std::string> AppDelegate::selectedWorld() const {
         return std::nullopt;
     }
     return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
+}
+
+void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
+    const std::optional<std::string> world = selectedWorld();
+    if (!world) {
+        // Callers select a world first; without one there is nothing to name, and a blank name
+        // would point the server at a new empty world.
+        platform_.dialogs.runAlert(serverPropsWriteFailedAlert());
+        return;
+    }
+    rewriteServerProps(platform_, serverFolderPath, *world);
 }
 
 } // namespace Plovermantle

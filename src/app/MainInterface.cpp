@@ -1,8 +1,11 @@
 #include "app/MainInterface.h"
 
+#include "app/AboutBox.h"
 #include "app/AppDelegate.h"
+#include "app/AppInfo.h"
 #include "ui_MainWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -13,7 +16,11 @@ MainInterface::MainInterface(Platform platform)
     : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()),
       delegate_(std::make_unique<AppDelegate>(platform)) {
     ui_->setupUi(window_.get());
-    ui_->actionQuit->setShortcuts(QKeySequence::Quit);
+    // Some platforms define no Quit keys (Windows, or no desktop at all): fall back to Ctrl+Q
+    // there rather than leave Quit without a shortcut.
+    const QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    ui_->actionQuit->setShortcuts(quitKeys.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)}
+                                                     : quitKeys);
 
     delegate_->setWindow(window_.get());
     delegate_->setWorldList(ui_->worldList);
@@ -21,15 +28,21 @@ MainInterface::MainInterface(Platform platform)
 
     QObject::connect(ui_->quitButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
+    QObject::connect(ui_->chooseServerButton, &QPushButton::clicked, delegate_.get(),
+                     &AppDelegate::setServerPath);
+    QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::setServerPath);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 
-    // Not yet wired to anything: offered only once they do their job.
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui_->chooseServerButton), static_cast<QWidget*>(ui_->copyButton)}) {
-        control->setEnabled(false);
-    }
-    ui_->actionChooseServer->setEnabled(false);
+    ui_->actionAbout->setText(
+        QCoreApplication::translate("MainWindow", "&About %1").arg(AppInfo::name));
+    QObject::connect(ui_->actionAbout, &QAction::triggered, window_.get(),
+                     [window = window_.get()] { showAboutBox(window); });
+    QObject::connect(ui_->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
+
+    // Not yet wired to anything: offered only once it does its job.
+    ui_->copyButton->setEnabled(false);
     ui_->actionCopy->setEnabled(false);
 }
 

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
+#include "platform/PosixFileSystem.h"
 
+#include <QByteArray>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Plovermantle::Testing {
@@ -18,6 +20,13 @@ std::filesystem::path isolateHome();
 // Writes `contents` to `path`, creating the folders above it.
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
+// The names directly inside `folder`, sorted.
+std::vector<std::string> entries(const std::filesystem::path& folder);
+// The bytes of `text`, NULs included, for comparing with QCOMPARE.
+QByteArray bytes(std::string_view text);
+
+// Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
+void forgetLaunch();
 
 // Records every alert shown and answers from a script; answers the first button when the script
 // is empty. The folder chooser answers from its own script, and cancels when that is empty.
@@ -34,8 +43,9 @@ public:
     std::function<void(const Alert&)> onAlert;
 };
 
-// A listing that answers exactly what a test says, in that order.
-class ScriptedListing : public FileSystem {
+// A listing that answers exactly what a test says, in that order; every other operation goes to the
+// real disk.
+class ScriptedListing : public PosixFileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
 
