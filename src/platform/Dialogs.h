@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +25,20 @@ inline constexpr int alertFirstButtonReturn = 1000;
 // What runAlert answers when the alert was closed without any of its buttons.
 inline constexpr int alertClosedReturn = 0;
 
+// How far a long piece of work has come, of all it has to do.
+struct WorkProgress {
+    std::uint64_t filesDone = 0;
+    std::uint64_t filesTotal = 0;
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesTotal = 0;
+
+    bool operator==(const WorkProgress&) const = default;
+};
+
+// Told by the work as it goes on; answers false once the user has asked to stop.
+using WorkProgressReport = std::function<bool(const WorkProgress&)>;
+using ReportingWork = std::function<void(const WorkProgressReport& report)>;
+
 // The modal dialogs the logic shows. Each call blocks until the user answers.
 class Dialogs {
 public:
@@ -32,6 +48,12 @@ public:
     virtual int runAlert(const Alert& alert) = 0;
     // Lets the user pick exactly one existing folder; nothing when they cancel.
     virtual std::optional<std::string> chooseFolder() = 0;
+    // Runs `work` to its end while the window keeps repainting. Work that lasts longer than about
+    // half a second shows a modal dialog with `label`, the files and bytes done of the total and a
+    // Cancel button; once Cancel is pressed, the report answers false. What the user does before
+    // the dialog shows is handled after the work has ended. `work` may run on another thread: it
+    // must not touch widgets or show dialogs.
+    virtual void runWithProgress(const std::string& label, const ReportingWork& work) = 0;
 };
 
 } // namespace Plovermantle

@@ -1,10 +1,19 @@
 #include "platform/QtDialogs.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QLocale>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 namespace Plovermantle {
 
@@ -66,6 +75,113 @@ std::optional<std::string> QtDialogs::chooseFolder() {
         return std::nullopt;
     }
     return QFile::encodeName(chosen.first()).toStdString();
+}
+
+std::unique_ptr<QProgressDialog> QtDialogs::makeProgressDialog(const std::string& label,
+                                                               QWidget* parent) {
+    auto dialog = std::make_unique<QProgressDialog>(parent);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setWindowTitle(QApplication::applicationDisplayName());
+    dialog->setLabelText(describeProgress(label, {}));
+    dialog->setCancelButtonText(QProgressDialog::tr("Cancel"));
+    // Per mille of the bytes (of the files while there are no bytes to count).
+    dialog->setRange(0, 1000);
+    dialog->setMinimumDuration(0);
+    // Only Cancel or the end of the work closes it.
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setMinimumWidth(420);
+    return dialog;
+}
+
+QString QtDialogs::describeProgress(const std::string& label, const WorkProgress& progress) {
+    const QLocale locale;
+    return QStringLiteral("%1\n%2 of %3 files, %4 of %5")
+        .arg(QString::fromStdString(label), locale.toString(progress.filesDone),
+             locale.toString(progress.filesTotal),
+             locale.formattedDataSize(static_cast<qint64>(progress.bytesDone)),
+             locale.formattedDataSize(static_cast<qint64>(progress.bytesTotal)));
+}
+
+void QtDialogs::runWithProgress(const std::string& label, const ReportingWork& work) {
+    // What the worker and this thread share; the worker only reports and ends.
+    struct Shared {
+        std::mutex mutex;
+        WorkProgress latest;
+        std::atomic<bool> cancelled{false};
+        std::atomic<bool> finished{false};
+        std::exception_ptr failure;
+    } shared;
+
+    std::thread worker([&shared, &work] {
+        try {
+            work([&shared](const WorkProgress& progress) {
+                {
+                    const std::lock_guard lock(shared.mutex);
+                    shared.latest = progress;
+                }
+                return !shared.cancelled.load();
+            });
+        } catch (...) {
+            shared.failure = std::current_exception();
+        }
+        shared.finished = true;
+    });
+
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_ptr<QProgressDialog> dialog;
+    const auto showLatest = [&] {
+        WorkProgress progress;
+        {
+            const std::lock_guard lock(shared.mutex);
+            progress = shared.latest;
+        }
+        const auto permille = [](std::uint64_t done, std::uint64_t total) {
+            return total == 0 ? 0 : static_cast<int>(std::min(done, total) * 1000 / total);
+        };
+        dialog->setLabelText(describeProgress(label, progress));
+        dialog->setValue(progress.bytesTotal > 0
+                             ? permille(progress.bytesDone, progress.bytesTotal)
+                             : permille(progress.filesDone, progress.filesTotal));
+    };
+    // Polled rather than signalled, so that an end of the work can never be missed between two
+    // runs of the loop below.
+    QTimer tick;
+    tick.setInterval(15);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (shared.finished || (!dialog && clock.elapsed() >= progressDelayMs)) {
+            loop.quit();
+        } else if (dialog && dialog->isVisible()) {
+            showLatest();
+        }
+    });
+    tick.start();
+
+    while (!shared.finished) {
+        if (!dialog && !shared.cancelled && clock.elapsed() >= progressDelayMs) {
+            dialog = makeProgressDialog(label, QApplication::activeWindow());
+            QObject::connect(dialog.get(), &QProgressDialog::canceled, &loop, [&] {
+                shared.cancelled = true;
+                loop.quit();
+            });
+            dialog->show();
+            showLatest();
+        }
+        // The user acts only on the modal dialog while it is up. Before it shows, and once Cancel
+        // was pressed, input waits for the work to end, so that the action running now finishes
+        // before the next one starts; painting and timers go on all along.
+        const bool onlyTheDialog = dialog && !shared.cancelled;
+        loop.exec(onlyTheDialog ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    }
+    worker.join();
+    if (dialog) {
+        dialog->hide();
+    }
+    if (shared.failure) {
+        std::rethrow_exception(shared.failure);
+    }
 }
 
 } // namespace Plovermantle

@@ -6,6 +6,8 @@
 
 class QFileDialog;
 class QMessageBox;
+class QProgressDialog;
+class QString;
 class QWidget;
 
 namespace Plovermantle {
@@ -15,10 +17,18 @@ class QtDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override;
     std::optional<std::string> chooseFolder() override;
+    void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
     // The widgets exactly as runAlert and chooseFolder show them, so that they can be inspected.
     static std::unique_ptr<QMessageBox> makeAlert(const Alert& alert, QWidget* parent);
     static std::unique_ptr<QFileDialog> makeFolderChooser(QWidget* parent);
+    static std::unique_ptr<QProgressDialog> makeProgressDialog(const std::string& label,
+                                                               QWidget* parent);
+    // The progress dialog's text for `progress`.
+    static QString describeProgress(const std::string& label, const WorkProgress& progress);
+
+    // How long work runs before its progress is shown.
+    static constexpr int progressDelayMs = 500;
 };
 
 } // namespace Plovermantle

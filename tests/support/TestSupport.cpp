@@ -89,6 +89,16 @@ std::optional<std::string> RecordingDialogs::chooseFolder() {
     return answer;
 }
 
+void RecordingDialogs::runWithProgress(const std::string& label, const ReportingWork& work) {
+    progressRuns.push_back({label, {}});
+    const std::size_t run = progressRuns.size() - 1;
+    work([this, run](const WorkProgress& progress) {
+        std::vector<WorkProgress>& reports = progressRuns[run].reports;
+        reports.push_back(progress);
+        return !cancelAfterReports || reports.size() < *cancelAfterReports;
+    });
+}
+
 std::optional<std::vector<ListedEntry>> ScriptedListing::listFolder(const std::string& folder) {
     foldersListed.push_back(folder);
     return answer;

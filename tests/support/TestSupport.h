@@ -29,11 +29,21 @@ QByteArray bytes(std::string_view text);
 void forgetLaunch();
 
 // Records every alert shown and answers from a script; answers the first button when the script
-// is empty. The folder chooser answers from its own script, and cancels when that is empty.
+// is empty. The folder chooser answers from its own script, and cancels when that is empty. Work
+// run with progress runs at once on the calling thread, its reports recorded.
 class RecordingDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override;
     std::optional<std::string> chooseFolder() override;
+    void runWithProgress(const std::string& label, const ReportingWork& work) override;
+
+    struct ProgressRun {
+        std::string label;
+        std::vector<WorkProgress> reports;
+    };
+    std::vector<ProgressRun> progressRuns;
+    // Cancel is pressed once the work has made this many reports; never when empty.
+    std::optional<std::size_t> cancelAfterReports;
 
     std::vector<Alert> alerts;
     std::deque<int> alertAnswers;
