@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "settings/Settings.h"
+#include "worlds/WorldCopy.h"
 #include "worlds/WorldDiscovery.h"
 
 #include <QByteArray>
@@ -41,6 +42,16 @@ void AppDelegate::applicationWillTerminate() {
 
 void AppDelegate::quit() {
     QCoreApplication::quit();
+}
+
+void AppDelegate::copy() {
+    const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
+                                 selectedWorld(), globalFullPath(), globalServerPath()};
+    copyWorld(platform_, inputs, [this](const std::string& serverFolder) {
+        // SERVER-PROPERTIES: call replaceServerProps(serverFolder) here once it exists.
+        (void)this;
+        (void)serverFolder;
+    });
 }
 
 void AppDelegate::appendWorld(const std::string& name) {

@@ -32,6 +32,8 @@ public:
 
 public slots:
     void quit();
+    // Deploys the selected world into the server folder and points the server at it.
+    void copy();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 

@@ -21,16 +21,14 @@ MainInterface::MainInterface(Platform platform)
 
     QObject::connect(ui_->quitButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
+    QObject::connect(ui_->copyButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::copy);
+    QObject::connect(ui_->actionCopy, &QAction::triggered, delegate_.get(), &AppDelegate::copy);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 
-    // Not yet wired to anything: offered only once they do their job.
-    for (QWidget* control :
-         {static_cast<QWidget*>(ui_->chooseServerButton), static_cast<QWidget*>(ui_->copyButton)}) {
-        control->setEnabled(false);
-    }
+    // Not yet wired to anything: offered only once it does its job.
+    ui_->chooseServerButton->setEnabled(false);
     ui_->actionChooseServer->setEnabled(false);
-    ui_->actionCopy->setEnabled(false);
 }
 
 MainInterface::~MainInterface() = default;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
+#include "platform/PosixFileSystem.h"
 
 #include <deque>
 #include <filesystem>
@@ -34,8 +34,8 @@ public:
     std::function<void(const Alert&)> onAlert;
 };
 
-// A listing that answers exactly what a test says, in that order.
-class ScriptedListing : public FileSystem {
+// A listing that answers exactly what a test says, in that order; everything else is the real disk.
+class ScriptedListing : public PosixFileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
 

@@ -1,0 +1,240 @@
+#include "worlds/TreeCopy.h"
+
+#include "platform/PosixFileSystem.h"
+#include "support/FailingFileSystem.h"
+#include "support/TestSupport.h"
+#include "support/TreeSnapshot.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <random>
+
+using namespace Plovermantle;
+namespace fs = std::filesystem;
+using Specs = std::vector<std::string>;
+
+Q_DECLARE_METATYPE(Specs)
+
+namespace {
+
+std::string randomBytes(std::size_t size) {
+    std::mt19937 generator(42);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(generator() & 0xff);
+    }
+    return bytes;
+}
+
+} // namespace
+
+class TreeCopyTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void copiesTheWholeTreeAsItIs_data() {
+        QTest::addColumn<Specs>("layout");
+        QTest::addColumn<int>("skipped");
+
+        QTest::newRow("nested folders and files")
+            << Specs{"f:level.dat=level", "f:region/r.0.0.mca=region data",
+                     "f:DIM-1/region/r.-1.0.mca=nether", "f:data/deep/er/est/x.dat=x"}
+            << 0;
+        QTest::newRow("empty world") << Specs{} << 0;
+        QTest::newRow("empty folders") << Specs{"d:empty", "d:a/b/c", "f:a/file=1"} << 0;
+        QTest::newRow("permission bits")
+            << Specs{"f:private=p:0600",  "f:script=s:0755", "f:readonly=r:0444", "f:group=g:0640",
+                     "f:locked/inside=i", "d:locked:0555",   "d:owner:0700"}
+            << 0;
+        QTest::newRow("links copied as links, never followed") << Specs{"f:file=f",
+                                                                        "l:relative>file",
+                                                                        "l:absolute>/etc/hostname",
+                                                                        "l:dangling>nowhere/at/all",
+                                                                        "l:outside>../../..",
+                                                                        "l:sub/up>../file",
+                                                                        "l:loop>loop"}
+                                                               << 0;
+        QTest::newRow("hidden and unusual names")
+            << Specs{"f:.hidden=h", "d:.hidden folder",           "f:with space=s", "f:Größe=g",
+                     "f:世界=w",    "f: leading and trailing =t", "f:new\nline=n"}
+            << 0;
+        QTest::newRow("pipes and sockets are left out")
+            << Specs{"f:kept=k", "p:pipe", "s:sock", "p:sub/pipe"} << 3;
+    }
+
+    void copiesTheWholeTreeAsItIs() {
+        QFETCH(Specs, layout);
+        QFETCH(int, skipped);
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        const fs::path destination = fs::path(dir.path().toStdString()) / "copy";
+        Testing::buildTree(source, layout);
+        const auto before = Testing::snapshotTree(source);
+
+        PosixFileSystem files;
+        const auto plan = planTreeCopy(files, source.string());
+        QVERIFY(plan.has_value());
+        QCOMPARE(plan->skipped, static_cast<std::uint64_t>(skipped));
+        QCOMPARE(copyTree(files, *plan, source.string(), destination.string()),
+                 TreeCopyResult::Copied);
+
+        QCOMPARE(Testing::snapshotTree(destination), Testing::snapshotTree(source, false));
+        QCOMPARE(Testing::snapshotTree(source), before);
+        // Nothing beside the copy: a followed link would have dragged its target in.
+        QCOMPARE(std::distance(fs::directory_iterator(dir.path().toStdString()),
+                               fs::directory_iterator()),
+                 2);
+    }
+
+    void largeFileArrivesWhole() {
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        const std::string contents = randomBytes((std::size_t{3} << 20) + 17);
+        Testing::writeFile(source / "region/r.0.0.mca", contents);
+        Testing::writeFile(source / "zero", "");
+
+        PosixFileSystem files;
+        const auto plan = planTreeCopy(files, source.string());
+        QVERIFY(plan.has_value());
+        QCOMPARE(plan->bytes, static_cast<std::uint64_t>(contents.size()));
+        const fs::path destination = fs::path(dir.path().toStdString()) / "copy";
+        QCOMPARE(copyTree(files, *plan, source.string(), destination.string()),
+                 TreeCopyResult::Copied);
+        QVERIFY(Testing::readFile(destination / "region/r.0.0.mca") == contents);
+        QCOMPARE(fs::file_size(destination / "zero"), std::uintmax_t{0});
+    }
+
+    void progressCountsUpToTheTotals() {
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        Testing::buildTree(
+            source, {"f:a=12345", "f:b/c=1234567890", "f:b/empty=", "l:link>a", "d:d/e", "p:pipe"});
+        Testing::writeFile(source / "big", randomBytes((std::size_t{2} << 20) + 1));
+
+        PosixFileSystem files;
+        const auto plan = planTreeCopy(files, source.string());
+        QVERIFY(plan.has_value());
+        QCOMPARE(plan->files, std::uint64_t{5});
+        const std::uint64_t bytes = 5 + 10 + (std::uint64_t{2} << 20) + 1;
+        QCOMPARE(plan->bytes, bytes);
+
+        std::vector<CopyProgress> reports;
+        const auto result = copyTree(files, *plan, source.string(),
+                                     (fs::path(dir.path().toStdString()) / "copy").string(),
+                                     [&](const CopyProgress& progress) {
+                                         reports.push_back(progress);
+                                         return true;
+                                     });
+        QCOMPARE(result, TreeCopyResult::Copied);
+        QVERIFY(!reports.empty());
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            QCOMPARE(reports[i].filesTotal, std::uint64_t{5});
+            QCOMPARE(reports[i].bytesTotal, bytes);
+            if (i > 0) {
+                QVERIFY(reports[i].filesDone >= reports[i - 1].filesDone);
+                QVERIFY(reports[i].bytesDone >= reports[i - 1].bytesDone);
+            }
+        }
+        QCOMPARE(reports.back().filesDone, std::uint64_t{5});
+        QCOMPARE(reports.back().bytesDone, bytes);
+    }
+
+    void stopsWhenTold_data() {
+        QTest::addColumn<int>("stopAt");
+        QTest::newRow("first report") << 1;
+        QTest::newRow("inside the big file") << 2;
+        QTest::newRow("a later file") << 6;
+    }
+
+    void stopsWhenTold() {
+        QFETCH(int, stopAt);
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        Testing::writeFile(source / "big", randomBytes(std::size_t{3} << 20));
+        Testing::buildTree(source, {"f:a=1", "f:b=2", "f:c=3", "f:d=4", "f:e=5", "f:f=6"});
+
+        PosixFileSystem files;
+        const auto plan = planTreeCopy(files, source.string());
+        QVERIFY(plan.has_value());
+        int reports = 0;
+        const auto result = copyTree(files, *plan, source.string(),
+                                     (fs::path(dir.path().toStdString()) / "copy").string(),
+                                     [&](const CopyProgress&) { return ++reports < stopAt; });
+        QCOMPARE(result, TreeCopyResult::Stopped);
+        QCOMPARE(reports, stopAt);
+    }
+
+    void onlyAFolderCanBeCopied_data() {
+        QTest::addColumn<Specs>("layout");
+        QTest::newRow("a file") << Specs{"f:world=x"};
+        QTest::newRow("a link to a folder") << Specs{"d:real", "l:world>real"};
+        QTest::newRow("nothing") << Specs{};
+        QTest::newRow("a pipe") << Specs{"p:world"};
+    }
+
+    void onlyAFolderCanBeCopied() {
+        QFETCH(Specs, layout);
+        QTemporaryDir dir;
+        Testing::buildTree(dir.path().toStdString(), layout);
+        PosixFileSystem files;
+        QVERIFY(!planTreeCopy(files, dir.filePath(QStringLiteral("world")).toStdString()));
+    }
+
+    void failsRatherThanCopyPartOfATree() {
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        Testing::buildTree(source, {"f:a=1", "f:sub/b=2", "f:sub/deeper/c=3"});
+        // Every listing and every look at an item the walk makes, failed in turn.
+        Testing::FailingFileSystem counting;
+        QVERIFY(planTreeCopy(counting, source.string()).has_value());
+        for (int n = 1; n <= counting.operations; ++n) {
+            Testing::FailingFileSystem files;
+            files.failAt = {n};
+            QVERIFY2(!planTreeCopy(files, source.string()).has_value(),
+                     counting.calls[static_cast<std::size_t>(n - 1)].c_str());
+        }
+    }
+
+    void anExistingDestinationIsNeverWrittenInto() {
+        QTemporaryDir dir;
+        const fs::path source = fs::path(dir.path().toStdString()) / "world";
+        const fs::path destination = fs::path(dir.path().toStdString()) / "copy";
+        Testing::buildTree(source, {"f:a=new"});
+        Testing::buildTree(destination, {"f:a=old"});
+        PosixFileSystem files;
+        const auto plan = planTreeCopy(files, source.string());
+        QVERIFY(plan.has_value());
+        QCOMPARE(copyTree(files, *plan, source.string(), destination.string()),
+                 TreeCopyResult::Failed);
+        QCOMPARE(Testing::readFile(destination / "a"), std::string("old"));
+    }
+
+    void joinsPaths_data() {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("joined");
+        QTest::newRow("plain") << "/srv"
+                               << "World"
+                               << "/srv/World";
+        QTest::newRow("trailing slash") << "/srv/"
+                                        << "World"
+                                        << "/srv/World";
+        QTest::newRow("root") << "/"
+                              << "World"
+                              << "/World";
+        QTest::newRow("nothing to add") << "/srv"
+                                        << ""
+                                        << "/srv";
+    }
+
+    void joinsPaths() {
+        QFETCH(QString, base);
+        QFETCH(QString, relative);
+        QFETCH(QString, joined);
+        QCOMPARE(QString::fromStdString(joinPath(base.toStdString(), relative.toStdString())),
+                 joined);
+    }
+};
+
+QTEST_MAIN(TreeCopyTest)
+#include "TreeCopyTest.moc"
