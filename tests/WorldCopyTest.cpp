@@ -420,7 +420,8 @@ private slots:
         QTest::addColumn<bool>("exchangeUnsupported");
         for (std::size_t i = 0; i < existingItems.size(); ++i) {
             for (bool unsupported : {false, true}) {
-                if (existingItems[i].layout.empty() && unsupported) {
+                // Setting aside works the same whatever the item: once is enough.
+                if (unsupported && i != 0) {
                     continue;
                 }
                 QTest::addRow("%s%s", existingItems[i].name, unsupported ? ", no exchange" : "")
