@@ -44,6 +44,18 @@ void AppDelegate::quit() {
     QCoreApplication::quit();
 }
 
+void AppDelegate::setServerPath() {
+    // The folder is taken as chosen: whether it really is a server folder shows when a world is
+    // copied into it.
+    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder();
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    savePrefs(platform_.prefs, *chosen);
+    txtServerPath_->setText(QFile::decodeName(chosen->c_str()));
+    globalServerPath() = *chosen;
+}
+
 void AppDelegate::copy() {
     const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
                                  selectedWorld(), globalFullPath(), globalServerPath()};

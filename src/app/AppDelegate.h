@@ -32,6 +32,7 @@ public:
 
 public slots:
     void quit();
+    void setServerPath();
     // Deploys the selected world into the server folder and points the server at it.
     void copy();
     void applicationDidFinishLaunching();

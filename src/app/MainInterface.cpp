@@ -23,12 +23,12 @@ MainInterface::MainInterface(Platform platform)
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->copyButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::copy);
     QObject::connect(ui_->actionCopy, &QAction::triggered, delegate_.get(), &AppDelegate::copy);
+    QObject::connect(ui_->chooseServerButton, &QPushButton::clicked, delegate_.get(),
+                     &AppDelegate::setServerPath);
+    QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::setServerPath);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
-
-    // Not yet wired to anything: offered only once it does its job.
-    ui_->chooseServerButton->setEnabled(false);
-    ui_->actionChooseServer->setEnabled(false);
 }
 
 MainInterface::~MainInterface() = default;
