@@ -1,0 +1,167 @@
+#include "platform/PosixFileSystem.h"
+
+#include "support/TestSupport.h"
+#include "support/TreeSnapshot.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace Plovermantle;
+namespace fs = std::filesystem;
+using Specs = std::vector<std::string>;
+
+Q_DECLARE_METATYPE(Specs)
+Q_DECLARE_METATYPE(ItemKind)
+
+class PosixFileSystemTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    fs::path root_;
+    PosixFileSystem files_;
+
+    std::string at(const std::string& name) const { return (root_ / name).string(); }
+
+private slots:
+    void init() {
+        fs::remove_all(root_ = fs::path(dir_.path().toStdString()) / "t");
+        fs::create_directories(root_);
+    }
+
+    void tellsWhatAnItemIs_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<ItemKind>("kind");
+        Testing::buildTree(fs::path(dir_.path().toStdString()) / "kinds",
+                           {"d:folder", "f:file=12345", "l:link>folder", "l:dangling>nowhere",
+                            "p:pipe", "s:sock"});
+        QTest::newRow("folder") << "folder" << ItemKind::Folder;
+        QTest::newRow("file") << "file" << ItemKind::RegularFile;
+        QTest::newRow("link to a folder") << "link" << ItemKind::SymbolicLink;
+        QTest::newRow("dangling link") << "dangling" << ItemKind::SymbolicLink;
+        QTest::newRow("pipe") << "pipe" << ItemKind::Special;
+        QTest::newRow("socket") << "sock" << ItemKind::Special;
+        QTest::newRow("nothing") << "missing" << ItemKind::Missing;
+        QTest::newRow("under a file") << "file/below" << ItemKind::Missing;
+    }
+
+    void tellsWhatAnItemIs() {
+        QFETCH(QString, name);
+        QFETCH(ItemKind, kind);
+        const auto info =
+            files_.itemInfo(dir_.filePath(QStringLiteral("kinds/") + name).toStdString());
+        QVERIFY(info.has_value());
+        QCOMPARE(info->kind, kind);
+        if (kind == ItemKind::RegularFile) {
+            QCOMPARE(info->size, std::uint64_t{5});
+        }
+    }
+
+    void copiesAFileWithItsBitsAndTimes() {
+        Testing::buildTree(root_, {"f:from=contents:0751"});
+        const timespec times[2] = {{1000, 123456789}, {2000, 987654321}};
+        QCOMPARE(::utimensat(AT_FDCWD, at("from").c_str(), times, 0), 0);
+
+        QVERIFY(files_.copyRegularFile(at("from"), at("to"), {}));
+        // Before anything reads the copy, which may move its access time.
+        QCOMPARE(files_.itemInfo(at("to"))->accessed, (FileTime{1000, 123456789}));
+        const auto from = Testing::snapshotTree(root_ / "from");
+        QCOMPARE(Testing::snapshotTree(root_ / "to"), from);
+    }
+
+    void refusesToCopyAnythingButARegularFile_data() {
+        QTest::addColumn<Specs>("layout");
+        QTest::newRow("a pipe, which must not hang the copy") << Specs{"p:from"};
+        QTest::newRow("a link to a file") << Specs{"f:file=x", "l:from>file"};
+        QTest::newRow("a folder") << Specs{"d:from"};
+        QTest::newRow("nothing") << Specs{};
+        QTest::newRow("onto an existing file") << Specs{"f:from=new", "f:to=old"};
+        QTest::newRow("onto a link") << Specs{"f:from=new", "f:file=old", "l:to>file"};
+    }
+
+    void refusesToCopyAnythingButARegularFile() {
+        QFETCH(Specs, layout);
+        Testing::buildTree(root_, layout);
+        const auto before = Testing::snapshotTree(root_);
+        QVERIFY(!files_.copyRegularFile(at("from"), at("to"), {}));
+        // Whatever was there stays; nothing new is made.
+        QCOMPARE(Testing::snapshotTree(root_), before);
+    }
+
+    void renamingNeverReplaces_data() {
+        QTest::addColumn<Specs>("target");
+        QTest::newRow("a file") << Specs{"f:to=old"};
+        QTest::newRow("an empty folder") << Specs{"d:to"};
+        QTest::newRow("a dangling link") << Specs{"l:to>nowhere"};
+    }
+
+    void renamingNeverReplaces() {
+        QFETCH(Specs, target);
+        Testing::buildTree(root_, target);
+        Testing::buildTree(root_, {"d:from"});
+        const auto before = Testing::snapshotTree(root_);
+        QVERIFY(!files_.renameItem(at("from"), at("to")));
+        QCOMPARE(Testing::snapshotTree(root_), before);
+
+        fs::remove_all(root_ / "to");
+        QVERIFY(files_.renameItem(at("from"), at("to")));
+        QCOMPARE(files_.itemInfo(at("to"))->kind, ItemKind::Folder);
+        QCOMPARE(files_.itemInfo(at("from"))->kind, ItemKind::Missing);
+    }
+
+    void exchangesAFolderAndALink() {
+        Testing::buildTree(root_, {"f:folder/inside=1", "f:elsewhere/x=2", "l:link>elsewhere"});
+        const ExchangeResult result = files_.exchangeItems(at("folder"), at("link"));
+        if (result == ExchangeResult::Unsupported) {
+            QSKIP("this file system cannot exchange two items");
+        }
+        QCOMPARE(result, ExchangeResult::Exchanged);
+        QCOMPARE(files_.itemInfo(at("folder"))->kind, ItemKind::SymbolicLink);
+        QCOMPARE(Testing::readFile(root_ / "link/inside"), std::string("1"));
+        QCOMPARE(files_.exchangeItems(at("link"), at("missing")), ExchangeResult::Failed);
+    }
+
+    void removesATreeButNothingALinkPointsAt() {
+        Testing::buildTree(root_, {"f:keep/file=kept", "f:tree/sub/file=x:0444", "d:tree/sub:0555",
+                                   "l:tree/out>../keep", "d:tree:0500"});
+        QVERIFY(files_.removeTree(at("tree")));
+        QVERIFY(!fs::exists(fs::symlink_status(root_ / "tree")));
+        QCOMPARE(Testing::readFile(root_ / "keep/file"), std::string("kept"));
+        QVERIFY(files_.removeTree(at("tree"))); // nothing left to remove is success
+    }
+
+    void makesPrivateUniqueFolders() {
+        const auto first = files_.makeTemporaryFolder(root_.string(), ".work-");
+        const auto second = files_.makeTemporaryFolder(root_.string(), ".work-");
+        QVERIFY(first && second && *first != *second);
+        const QRegularExpression pattern(QStringLiteral("^\\.work-[A-Za-z0-9]{6}$"));
+        QVERIFY(pattern.match(QString::fromStdString(fs::path(*first).filename())).hasMatch());
+        QCOMPARE(files_.itemInfo(*first)->permissions, std::uint32_t{0700});
+        QVERIFY(!files_.makeTemporaryFolder(at("missing"), ".work-"));
+    }
+
+    void listsEveryNameAndResolvesPaths() {
+        Testing::buildTree(root_, {"f:.hidden=h", "d:sub", "l:link>sub"});
+        auto names = files_.folderEntries(root_.string());
+        QVERIFY(names.has_value());
+        std::sort(names->begin(), names->end());
+        QCOMPARE(*names, (std::vector<std::string>{".hidden", "link", "sub"}));
+        QVERIFY(!files_.folderEntries(at(".hidden")));
+        QVERIFY(!files_.folderEntries(at("missing")));
+
+        const auto real = fs::canonical(root_ / "sub").string();
+        QCOMPARE(files_.canonicalPath(at("link")), std::optional(real));
+        QCOMPARE(files_.canonicalPath(at("sub/../link/")), std::optional(real));
+        QVERIFY(!files_.canonicalPath(at("missing")));
+    }
+
+    void flushesAnExistingFolderOnly() {
+        QVERIFY(files_.flushToDisk(root_.string()));
+        QVERIFY(!files_.flushToDisk(at("missing")));
+    }
+};
+
+QTEST_MAIN(PosixFileSystemTest)
+#include "PosixFileSystemTest.moc"
