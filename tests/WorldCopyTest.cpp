@@ -347,17 +347,32 @@ private slots:
         QFETCH(QString, serverFolder);
         QFETCH(QString, savesFolder);
         QFETCH(QString, informative);
-        Deployment d;
-        Testing::buildTree(d.root, {"l:link-to-saves>saves", "l:link-to-world>saves/World",
-                                    "f:outer/World/saves/World/level.dat=inner world"});
-        const Snapshot before = Testing::snapshotTree(d.root);
-        WorldCopyInputs given = d.inputs();
-        given.serverFolder = (d.root / serverFolder.toStdString()).string();
-        given.savesFolder = (d.root / savesFolder.toStdString()).string();
-        d.copy(given);
-        QCOMPARE(d.alerts(), QStringList{"W|Error!|" + informative + "|"});
-        QCOMPARE(Testing::snapshotTree(d.root), before);
-        QVERIFY(d.pointedAt.empty());
+        // Then again with each look at the disk failing in turn: what cannot be ruled out is
+        // refused too.
+        int total = 0;
+        for (int n = 0; n == 0 || n <= total; ++n) {
+            Deployment d;
+            Testing::buildTree(d.root, {"l:link-to-saves>saves", "l:link-to-world>saves/World",
+                                        "f:outer/World/saves/World/level.dat=inner world"});
+            const Snapshot before = Testing::snapshotTree(d.root);
+            WorldCopyInputs given = d.inputs();
+            given.serverFolder = (d.root / serverFolder.toStdString()).string();
+            given.savesFolder = (d.root / savesFolder.toStdString()).string();
+            d.files.failAt = {n};
+            d.copy(given);
+            const QStringList expected{n == 0 ? "W|Error!|" + informative + "|" : unableToCopy};
+            if (n == 0) {
+                total = d.files.operations;
+                QCOMPARE(d.alerts(), expected);
+            } else {
+                QVERIFY2(d.alerts() == expected ||
+                             d.alerts() == QStringList{"W|Error!|" + informative + "|"},
+                         d.files.calls[static_cast<std::size_t>(n - 1)].c_str());
+            }
+            QCOMPARE(Testing::snapshotTree(d.root), before);
+            QVERIFY(d.pointedAt.empty());
+        }
+        QVERIFY(total >= 2);
     }
 
     void aServerFolderBesideTheWorldIsFine() {

@@ -37,16 +37,25 @@ bool sameItem(const ItemInfo& a, const ItemInfo& b) {
            a.inode == b.inode;
 }
 
-// Whether the item `target` is the folder at `path` or one of the folders above it. Asked of the
-// items themselves, so that links and other spellings of a path cannot hide it.
-bool isAtOrAbove(FileSystem& files, const ItemInfo& target, const std::string& path) {
+// Whether the item `target` is the folder at `path` or one of the folders above it; nothing when
+// that cannot be told. Asked of the items themselves, so that links and other spellings of a path
+// cannot hide it.
+std::optional<bool> isAtOrAbove(FileSystem& files, const ItemInfo& target,
+                                const std::string& path) {
     const auto resolved = files.canonicalPath(path);
     if (!resolved) {
-        return false;
+        const auto info = files.itemInfo(path);
+        if (info && info->kind == ItemKind::Missing) {
+            return false; // nothing there to be inside anything
+        }
+        return std::nullopt;
     }
     for (std::filesystem::path folder(*resolved);; folder = folder.parent_path()) {
         const auto info = files.itemInfo(folder.string());
-        if (info && sameItem(*info, target)) {
+        if (!info) {
+            return std::nullopt;
+        }
+        if (sameItem(*info, target)) {
             return true;
         }
         if (folder == folder.parent_path()) {
@@ -55,25 +64,38 @@ bool isAtOrAbove(FileSystem& files, const ItemInfo& target, const std::string& p
     }
 }
 
-enum class Overlap { None, Same, DestinationInsideSource, SourceInsideDestination };
+enum class Overlap { None, Unknown, Same, DestinationInsideSource, SourceInsideDestination };
 
-// Copying a world onto or into itself would delete it or never end.
+// Copying a world onto or into itself would delete it or never end; when that cannot be ruled
+// out, nothing is copied.
 Overlap overlapOf(FileSystem& files, const std::string& source, const std::string& savesFolder,
                   const std::string& destination, const std::string& serverFolder) {
     const auto sourceInfo = files.itemInfo(source);
-    if (!sourceInfo || sourceInfo->kind != ItemKind::Folder) {
-        return Overlap::None; // nothing of it to harm; the copy reports it
-    }
     const auto destinationInfo = files.itemInfo(destination);
-    if (destinationInfo && sameItem(*destinationInfo, *sourceInfo)) {
+    if (!sourceInfo || !destinationInfo) {
+        return Overlap::Unknown;
+    }
+    if (sourceInfo->kind != ItemKind::Folder) {
+        return Overlap::None; // no world there to harm; the copy reports it
+    }
+    if (sameItem(*destinationInfo, *sourceInfo)) {
         return Overlap::Same;
     }
-    if (isAtOrAbove(files, *sourceInfo, serverFolder)) {
+    const auto destinationInside = isAtOrAbove(files, *sourceInfo, serverFolder);
+    if (!destinationInside) {
+        return Overlap::Unknown;
+    }
+    if (*destinationInside) {
         return Overlap::DestinationInsideSource;
     }
-    if (destinationInfo && destinationInfo->kind == ItemKind::Folder &&
-        isAtOrAbove(files, *destinationInfo, savesFolder)) {
-        return Overlap::SourceInsideDestination;
+    if (destinationInfo->kind == ItemKind::Folder) {
+        const auto sourceInside = isAtOrAbove(files, *destinationInfo, savesFolder);
+        if (!sourceInside) {
+            return Overlap::Unknown;
+        }
+        if (*sourceInside) {
+            return Overlap::SourceInsideDestination;
+        }
     }
     return Overlap::None;
 }
@@ -108,6 +130,9 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     switch (overlapOf(files, source, *inputs.savesFolder, destination, serverFolder)) {
     case Overlap::None:
         break;
+    case Overlap::Unknown:
+        dialogs.runAlert(copyFailedAlert);
+        return;
     case Overlap::Same:
         dialogs.runAlert(errorAlert("The server folder is the saves folder, so the world would be "
                                     "copied onto itself. Choose another server folder."));
