@@ -132,6 +132,10 @@ private slots:
 
         QCOMPARE(user.seen, (QStringList{worldExists, worldCopied}));
         QCOMPARE(Testing::snapshotTree(server / "Island"), world);
+        QCOMPARE(Testing::readFile(server / "server.properties"),
+                 std::string("level-name=Island\n"));
+        QCOMPARE(Testing::readFile(server / "server.properties.backup"),
+                 std::string("level-name=world\n"));
         QCOMPARE(Testing::workingFoldersIn(server), std::vector<std::string>{});
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
@@ -154,6 +158,7 @@ private slots:
 
         QCOMPARE(user.seen, QStringList{worldExists});
         QCOMPARE(Testing::snapshotTree(server), before);
+        QVERIFY(!fs::exists(server / "server.properties.backup"));
     }
 
     void noWorldSelectedIsExplained() {

@@ -5,6 +5,7 @@
 #include "support/FailingFileSystem.h"
 #include "support/TestSupport.h"
 #include "support/TreeSnapshot.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
 
 #include <QTemporaryDir>
@@ -25,7 +26,6 @@ const QString worldExists = "W|World exists!|Do you want to replace?|Replace,Can
 const QString unableToReplace = "W|Error!|Unable to replace world.|";
 const QString unableToCopy = "W|Error!|Unable to copy world.|";
 const QString worldCopied = "I|World copied.|Be sure to restart the server.|";
-const QString propsAlert = "W|Error!|Unable to write server.properties. Yeah, do it yourself...|";
 
 constexpr int cancelAnswer = alertFirstButtonReturn + 1;
 
@@ -84,15 +84,9 @@ struct Deployment {
     void copy(const WorldCopyInputs& given, const CopyProgressCallback& progress = {}) {
         copyWorld(
             platform, given,
-            [this](const std::string& serverFolder) {
+            [&](const std::string& serverFolder) {
                 pointedAt.push_back(serverFolder);
-                if (propsShowsAlert) {
-                    dialogs.runAlert({{},
-                                      "Error!",
-                                      "Unable to write server.properties. Yeah, do it "
-                                      "yourself...",
-                                      AlertStyle::Warning});
-                }
+                rewriteServerProps(platform, serverFolder, *given.selectedWorld);
             },
             progress);
     }
@@ -109,7 +103,6 @@ struct Deployment {
     Testing::RecordingDialogs dialogs;
     Platform platform{files, prefs, dialogs};
     std::vector<std::string> pointedAt;
-    bool propsShowsAlert = false;
 };
 
 // What stands at the destination before a copy: spec strings for buildTree, under "World".
@@ -215,6 +208,10 @@ private slots:
         QCOMPARE(Testing::snapshotTree(d.server / "World"), world);
         QCOMPARE(Testing::snapshotTree(d.saves / "World"), world);
         QCOMPARE(d.pointedAt, std::vector<std::string>{d.server.string()});
+        QCOMPARE(Testing::readFile(d.server / "server.properties"),
+                 std::string("level-name=World\n"));
+        QCOMPARE(Testing::readFile(d.server / "server.properties.backup"),
+                 std::string("level-name=old\n"));
         QCOMPARE(Testing::workingFoldersIn(d.server), std::vector<std::string>{});
         if (fs::exists(d.server / "elsewhere")) {
             QCOMPARE(Testing::readFile(d.server / "elsewhere/keep.dat"), std::string("keep"));
@@ -311,9 +308,12 @@ private slots:
 
     void successAlertFollowsTheRewritesOwn() {
         Deployment d;
-        d.propsShowsAlert = true;
+        fs::remove(d.server / "server.properties");
         d.copy();
-        QCOMPARE(d.alerts(), (QStringList{propsAlert, worldCopied}));
+        const QStringList alerts = d.alerts();
+        QCOMPARE(alerts.size(), 2);
+        QVERIFY(alerts.first().startsWith("W|Error!|Unable to read server.properties"));
+        QCOMPARE(alerts.last(), worldCopied);
         QCOMPARE(d.pointedAt.size(), std::size_t{1});
     }
 
@@ -380,7 +380,7 @@ private slots:
         WorldCopyInputs given = d.inputs();
         // A sibling whose name starts with the world's must not count as inside it.
         given.serverFolder = (d.saves / "World2").string();
-        fs::create_directories(d.saves / "World2");
+        Testing::writeFile(d.saves / "World2/server.properties", "level-name=x\n");
         d.copy(given);
         QCOMPARE(d.alerts(), QStringList{worldCopied});
         QVERIFY(fs::exists(d.saves / "World2/World/level.dat"));
@@ -487,12 +487,18 @@ private slots:
                 QByteArray::fromStdString("operation " + std::to_string(n) + ": " + failed);
             QVERIFY2(d.files.failed.size() == 1, where);
             const bool copied = !d.alerts().isEmpty() && d.alerts().last() == worldCopied;
+            const bool rewriteFailed = d.files.failed.front() == "readTextFile" ||
+                                       d.files.failed.front() == "writeFileAtomically";
             if (copied) {
                 QVERIFY2(itemAt(d.server / "World") == world, where);
                 QVERIFY2(d.pointedAt.size() == 1, where);
+                QVERIFY2(rewriteFailed || Testing::readFile(d.server / "server.properties") ==
+                                              "level-name=World\n",
+                         where);
             } else {
-                QVERIFY2(d.pointedAt.empty(), where);
+                QVERIFY2(!rewriteFailed && d.pointedAt.empty(), where);
                 QVERIFY2(Testing::snapshotTree(d.server / "server.properties") == props, where);
+                QVERIFY2(!fs::exists(d.server / "server.properties.backup"), where);
                 QVERIFY2(itemAt(d.server / "World") == old, where);
                 const QStringList alerts = d.alerts();
                 QVERIFY2(!alerts.isEmpty() &&

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "settings/Settings.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 #include "worlds/WorldDiscovery.h"
 
@@ -59,11 +60,8 @@ void AppDelegate::setServerPath() {
 void AppDelegate::copy() {
     const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
                                  selectedWorld(), globalFullPath(), globalServerPath()};
-    copyWorld(platform_, inputs, [this](const std::string& serverFolder) {
-        // SERVER-PROPERTIES: call replaceServerProps(serverFolder) here once it exists.
-        (void)this;
-        (void)serverFolder;
-    });
+    copyWorld(platform_, inputs,
+              [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
 }
 
 void AppDelegate::appendWorld(const std::string& name) {
@@ -77,6 +75,17 @@ std::optional<std::string> AppDelegate::selectedWorld() const {
         return std::nullopt;
     }
     return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
+}
+
+void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
+    const std::optional<std::string> world = selectedWorld();
+    if (!world) {
+        // Callers select a world first; without one there is nothing to name, and a blank name
+        // would point the server at a new empty world.
+        platform_.dialogs.runAlert(serverPropsWriteFailedAlert());
+        return;
+    }
+    rewriteServerProps(platform_, serverFolderPath, *world);
 }
 
 } // namespace Plovermantle

@@ -1,7 +1,11 @@
 #include "platform/PosixFileSystem.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QFile>
+#include <QSaveFile>
+#include <QString>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -32,6 +36,44 @@ bool isHidden(const fs::path& path, const std::string& name) {
     return false;
 }
 
+// Qt names files by QString. A path whose bytes do not come back unchanged from that trip (not
+// UTF-8, or holding a NUL) would name some other file, so it is refused instead.
+std::optional<QString> qtFileName(const std::string& path) {
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    QString name = QFile::decodeName(bytes);
+    if (QFile::encodeName(name) != bytes) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+// Closes the file descriptor it holds when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now, so that a failure to write back (reported only here on some file systems)
+    // counts.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
 } // namespace
 
 std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::string& folder) {
@@ -59,6 +101,57 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path) {
+    // By hand rather than through QFile or a stream: opened without blocking and checked on the
+    // open descriptor, so that a FIFO or device in the file's place is refused, not waited on.
+    if (path.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    std::string contents;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+        if (got == 0) {
+            break;
+        }
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+    if (!QByteArrayView(contents.data(), static_cast<qsizetype>(contents.size())).isValidUtf8()) {
+        return std::nullopt;
+    }
+    return contents;
+}
+
+bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_view contents) {
+    // QSaveFile writes a temporary file in the target's folder and renames it over the target on
+    // commit; it copies the old file's permissions and follows a symbolic link to its file.
+    const auto name = qtFileName(path);
+    if (!name) {
+        return false;
+    }
+    QSaveFile file(*name);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const auto size = static_cast<qint64>(contents.size());
+    if (file.write(contents.data(), size) != size) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 namespace {
@@ -98,31 +191,6 @@ ItemInfo itemInfoFrom(const struct stat& status) {
     info.inode = static_cast<std::uint64_t>(status.st_ino);
     return info;
 }
-
-// Closes a descriptor on every way out of a scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return fd_; }
-    // Closes now, so that a failure to write back (reported only here on some file systems)
-    // counts.
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 // Lets the owner into every folder of a tree, so that a tree holding read-only folders can still be
 // removed by a user who is not the superuser.

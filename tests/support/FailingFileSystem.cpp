@@ -21,6 +21,18 @@ std::optional<std::vector<ListedEntry>> FailingFileSystem::listFolder(const std:
     return PosixFileSystem::listFolder(folder);
 }
 
+std::optional<std::string> FailingFileSystem::readTextFile(const std::string& path) {
+    if (fails("readTextFile", path)) {
+        return std::nullopt;
+    }
+    return PosixFileSystem::readTextFile(path);
+}
+
+bool FailingFileSystem::writeFileAtomically(const std::string& path, std::string_view contents) {
+    return !fails("writeFileAtomically", path) &&
+           PosixFileSystem::writeFileAtomically(path, contents);
+}
+
 std::optional<ItemInfo> FailingFileSystem::itemInfo(const std::string& path) {
     if (fails("itemInfo", path)) {
         return std::nullopt;

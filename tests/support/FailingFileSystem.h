@@ -25,6 +25,8 @@ public:
     std::vector<std::string> failed;
 
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
+    std::optional<std::string> readTextFile(const std::string& path) override;
+    bool writeFileAtomically(const std::string& path, std::string_view contents) override;
     std::optional<ItemInfo> itemInfo(const std::string& path) override;
     std::optional<std::vector<std::string>> folderEntries(const std::string& folder) override;
     std::optional<std::string> canonicalPath(const std::string& path) override;

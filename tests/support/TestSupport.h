@@ -34,7 +34,8 @@ public:
     std::function<void(const Alert&)> onAlert;
 };
 
-// A listing that answers exactly what a test says, in that order; everything else is the real disk.
+// A listing that answers exactly what a test says, in that order; every other operation goes to the
+// real disk.
 class ScriptedListing : public PosixFileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
