@@ -3,7 +3,6 @@
 #include "support/TestSupport.h"
 #include "support/TreeSnapshot.h"
 
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -130,36 +129,6 @@ private slots:
         QVERIFY(!fs::exists(fs::symlink_status(root_ / "tree")));
         QCOMPARE(Testing::readFile(root_ / "keep/file"), std::string("kept"));
         QVERIFY(files_.removeTree(at("tree"))); // nothing left to remove is success
-    }
-
-    void makesPrivateUniqueFolders() {
-        const auto first = files_.makeTemporaryFolder(root_.string(), ".work-");
-        const auto second = files_.makeTemporaryFolder(root_.string(), ".work-");
-        QVERIFY(first && second && *first != *second);
-        const QRegularExpression pattern(QStringLiteral("^\\.work-[A-Za-z0-9]{6}$"));
-        QVERIFY(pattern.match(QString::fromStdString(fs::path(*first).filename())).hasMatch());
-        QCOMPARE(files_.itemInfo(*first)->permissions, std::uint32_t{0700});
-        QVERIFY(!files_.makeTemporaryFolder(at("missing"), ".work-"));
-    }
-
-    void listsEveryNameAndResolvesPaths() {
-        Testing::buildTree(root_, {"f:.hidden=h", "d:sub", "l:link>sub"});
-        auto names = files_.folderEntries(root_.string());
-        QVERIFY(names.has_value());
-        std::sort(names->begin(), names->end());
-        QCOMPARE(*names, (std::vector<std::string>{".hidden", "link", "sub"}));
-        QVERIFY(!files_.folderEntries(at(".hidden")));
-        QVERIFY(!files_.folderEntries(at("missing")));
-
-        const auto real = fs::canonical(root_ / "sub").string();
-        QCOMPARE(files_.canonicalPath(at("link")), std::optional(real));
-        QCOMPARE(files_.canonicalPath(at("sub/../link/")), std::optional(real));
-        QVERIFY(!files_.canonicalPath(at("missing")));
-    }
-
-    void flushesAnExistingFolderOnly() {
-        QVERIFY(files_.flushToDisk(root_.string()));
-        QVERIFY(!files_.flushToDisk(at("missing")));
     }
 };
 

@@ -208,32 +208,6 @@ private slots:
                  TreeCopyResult::Failed);
         QCOMPARE(Testing::readFile(destination / "a"), std::string("old"));
     }
-
-    void joinsPaths_data() {
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("relative");
-        QTest::addColumn<QString>("joined");
-        QTest::newRow("plain") << "/srv"
-                               << "World"
-                               << "/srv/World";
-        QTest::newRow("trailing slash") << "/srv/"
-                                        << "World"
-                                        << "/srv/World";
-        QTest::newRow("root") << "/"
-                              << "World"
-                              << "/World";
-        QTest::newRow("nothing to add") << "/srv"
-                                        << ""
-                                        << "/srv";
-    }
-
-    void joinsPaths() {
-        QFETCH(QString, base);
-        QFETCH(QString, relative);
-        QFETCH(QString, joined);
-        QCOMPARE(QString::fromStdString(joinPath(base.toStdString(), relative.toStdString())),
-                 joined);
-    }
 };
 
 QTEST_MAIN(TreeCopyTest)

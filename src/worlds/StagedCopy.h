@@ -7,8 +7,6 @@
 
 namespace Plovermantle {
 
-class FileSystem;
-
 // Hidden folders a copy works in, inside the server folder, followed by six letters or digits.
 inline constexpr std::string_view stagingFolderPrefix = ".plovermantle-staging-";
 inline constexpr std::string_view asideFolderPrefix = ".plovermantle-aside-";
