@@ -306,6 +306,15 @@ private slots:
         QCOMPARE(Testing::readFile(d.server / world / "level.dat"), world);
     }
 
+    void aReadOnlyWorldArrivesWithItsOwnBits() {
+        Deployment d;
+        Testing::buildTree(d.saves, {"d:World/region:0555", "d:World:0555"});
+        const Snapshot world = Testing::snapshotTree(d.saves / "World");
+        d.copy();
+        QCOMPARE(d.alerts(), QStringList{worldCopied});
+        QCOMPARE(Testing::snapshotTree(d.server / "World"), world);
+    }
+
     void successAlertFollowsTheRewritesOwn() {
         Deployment d;
         fs::remove(d.server / "server.properties");

@@ -100,6 +100,12 @@ PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::s
         }
     }
     files.removeTree(*staging);
+    const ItemInfo& top = plan->items.front().info;
+    if (result == PlaceResult::Placed && (top.permissions & ownerWritePermission) == 0) {
+        // A read-only world gets its own bits only now that it is in place. Should that fail,
+        // the world is still whole; only its folder stays writable by its owner.
+        files.setAttributes(destination, top);
+    }
     return result;
 }
 

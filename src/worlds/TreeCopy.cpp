@@ -109,8 +109,14 @@ TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::stri
     // Last, and deepest first: writing into a folder changes its time, and a read-only folder
     // could not be filled once it had its own permissions.
     for (auto it = plan.items.rbegin(); it != plan.items.rend(); ++it) {
-        if (it->info.kind == ItemKind::Folder &&
-            !files.setAttributes(joinPath(destination, it->relativePath), it->info)) {
+        if (it->info.kind != ItemKind::Folder) {
+            continue;
+        }
+        ItemInfo like = it->info;
+        if (it->relativePath.empty()) {
+            like.permissions |= ownerWritePermission;
+        }
+        if (!files.setAttributes(joinPath(destination, it->relativePath), like)) {
             return TreeCopyResult::Failed;
         }
     }

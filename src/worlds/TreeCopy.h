@@ -44,9 +44,14 @@ std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root)
 
 enum class TreeCopyResult { Copied, Failed, Stopped };
 
+// The permission bit that lets a folder's owner change what it holds.
+inline constexpr std::uint32_t ownerWritePermission = 0200;
+
 // Makes the planned tree of `source` at `destination`, which must not exist yet: folders, regular
-// files with their permission bits and times, and links as links. What was made is left in place
-// when the copy fails or is stopped; the caller removes it.
+// files with their permission bits and times, and links as links. The top folder stays writable by
+// its owner, since a folder that is not cannot be moved into another one: a caller that moves the
+// copy gives it its own bits afterwards. What was made is left in place when the copy fails or is
+// stopped; the caller removes it.
 TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::string& source,
                         const std::string& destination, const CopyProgressCallback& progress = {});
 
