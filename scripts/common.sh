@@ -6,6 +6,9 @@ cd "$ROOT"
 
 # What building and testing need on Debian 12.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev clang-format)
+# What building the Debian package (dpkg-shlibdeps, file) and checking the desktop entry and
+# metainfo need.
+PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils appstream)
 
 # ensure_packages PKG...: installs the packages that are not installed yet, as root or through sudo.
 ensure_packages() {

@@ -17,12 +17,12 @@ Q_DECLARE_METATYPE(Names)
 
 namespace {
 
-// Builds a saves folder from short specs: "d:name" a folder, "f:name" a file,
+// Builds a saves folder from short descriptions: "d:name" a folder, "f:name" a file,
 // "l:name>target" a symbolic link; names may hold "/" to nest.
-void build(const fs::path& root, const Names& specs) {
-    for (const std::string& spec : specs) {
-        const std::string body = spec.substr(2);
-        switch (spec[0]) {
+void build(const fs::path& root, const Names& layout) {
+    for (const std::string& item : layout) {
+        const std::string body = item.substr(2);
+        switch (item[0]) {
         case 'd':
             fs::create_directories(root / body);
             break;
@@ -35,7 +35,7 @@ void build(const fs::path& root, const Names& specs) {
             break;
         }
         default:
-            QFAIL("bad spec");
+            QFAIL("unknown layout item");
         }
     }
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -35,6 +36,17 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     // Filling a combo box selects its first item; the user must pick a world themselves.
     worldList_->setCurrentIndex(-1);
+    describeWorldList(savesFolder);
+}
+
+void AppDelegate::describeWorldList(const std::string& savesFolder) {
+    // Where the worlds were looked for is the first thing to check when one is missing.
+    worldList_->setToolTip(
+        tr("Worlds in the game's saves folder:\n%1")
+            .arg(QDir::toNativeSeparators(QFile::decodeName(savesFolder.c_str()))));
+    if (worldList_->count() == 0) {
+        worldList_->setPlaceholderText(tr("No worlds found"));
+    }
 }
 
 void AppDelegate::applicationWillTerminate() {

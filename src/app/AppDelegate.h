@@ -44,6 +44,7 @@ public slots:
 
 private:
     void appendWorld(const std::string& name);
+    void describeWorldList(const std::string& savesFolder);
 
     Platform platform_;
     QPointer<QMainWindow> window_;

@@ -1,8 +1,11 @@
 #include "app/MainInterface.h"
 
+#include "app/AboutBox.h"
 #include "app/AppDelegate.h"
+#include "app/AppInfo.h"
 #include "ui_MainWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -13,7 +16,11 @@ MainInterface::MainInterface(Platform platform)
     : window_(std::make_unique<QMainWindow>()), ui_(std::make_unique<Ui::MainWindow>()),
       delegate_(std::make_unique<AppDelegate>(platform)) {
     ui_->setupUi(window_.get());
-    ui_->actionQuit->setShortcuts(QKeySequence::Quit);
+    // Some platforms define no Quit keys (Windows, or no desktop at all): fall back to Ctrl+Q
+    // there rather than leave Quit without a shortcut.
+    const QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    ui_->actionQuit->setShortcuts(quitKeys.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)}
+                                                     : quitKeys);
 
     delegate_->setWindow(window_.get());
     delegate_->setWorldList(ui_->worldList);
@@ -29,6 +36,12 @@ MainInterface::MainInterface(Platform platform)
                      &AppDelegate::setServerPath);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
+
+    ui_->actionAbout->setText(
+        QCoreApplication::translate("MainWindow", "&About %1").arg(AppInfo::name));
+    QObject::connect(ui_->actionAbout, &QAction::triggered, window_.get(),
+                     [window = window_.get()] { showAboutBox(window); });
+    QObject::connect(ui_->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
 }
 
 MainInterface::~MainInterface() = default;
