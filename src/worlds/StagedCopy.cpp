@@ -47,11 +47,6 @@ PlaceResult replaceByRenaming(FileSystem& files, const std::string& serverFolder
 
 } // namespace
 
-bool isWorkingFolderName(std::string_view name) {
-    return hasWorkingFolderSuffix(name, stagingFolderPrefix) ||
-           hasWorkingFolderSuffix(name, asideFolderPrefix);
-}
-
 PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::string& serverFolder,
                       const std::string& name, bool replace, const CopyProgressCallback& progress) {
     const auto plan = planTreeCopy(files, source);

@@ -31,7 +31,4 @@ PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::s
 // removed. Anything else in the folder is never touched.
 void recoverLeftovers(FileSystem& files, const std::string& serverFolder);
 
-// Whether `name` is one of the hidden working folders a copy makes.
-bool isWorkingFolderName(std::string_view name);
-
 } // namespace Plovermantle
