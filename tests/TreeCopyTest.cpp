@@ -84,6 +84,7 @@ private slots:
         QCOMPARE(std::distance(fs::directory_iterator(dir.path().toStdString()),
                                fs::directory_iterator()),
                  2);
+        Testing::makeRemovable(dir.path().toStdString());
     }
 
     void largeFileArrivesWhole() {

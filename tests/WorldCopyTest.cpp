@@ -76,6 +76,9 @@ struct Deployment {
         fs::create_directories(server);
         Testing::writeFile(server / "server.properties", "level-name=old\n");
     }
+    ~Deployment() { Testing::makeRemovable(root); }
+    Deployment(const Deployment&) = delete;
+    Deployment& operator=(const Deployment&) = delete;
 
     WorldCopyInputs inputs(const std::string& world = "World") const {
         return {server.string(), world, saves.string(), server.string()};

@@ -123,6 +123,17 @@ std::map<std::string, std::string> snapshotTree(const fs::path& path, bool withS
     return items;
 }
 
+void makeRemovable(const fs::path& root) {
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(root, error))) {
+        return;
+    }
+    fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, error);
+    for (const auto& entry : fs::directory_iterator(root, error)) {
+        makeRemovable(entry.path());
+    }
+}
+
 std::vector<std::string> workingFoldersIn(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {

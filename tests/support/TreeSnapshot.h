@@ -20,6 +20,10 @@ void buildTree(const std::filesystem::path& root, const std::vector<std::string>
 std::map<std::string, std::string> snapshotTree(const std::filesystem::path& path,
                                                 bool withSpecial = true);
 
+// Lets the owner into every folder under `root` again, so that a test's temporary folder can be
+// removed by a user who is not the superuser after it made read-only folders.
+void makeRemovable(const std::filesystem::path& root);
+
 // The names directly in `folder` that start with ".plovermantle", sorted.
 std::vector<std::string> workingFoldersIn(const std::filesystem::path& folder);
 
