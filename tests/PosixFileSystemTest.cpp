@@ -10,9 +10,9 @@
 
 using namespace Plovermantle;
 namespace fs = std::filesystem;
-using Specs = std::vector<std::string>;
+using Layout = std::vector<std::string>;
 
-Q_DECLARE_METATYPE(Specs)
+Q_DECLARE_METATYPE(Layout)
 Q_DECLARE_METATYPE(ItemKind)
 
 class PosixFileSystemTest : public QObject {
@@ -71,17 +71,17 @@ private slots:
     }
 
     void refusesToCopyAnythingButARegularFile_data() {
-        QTest::addColumn<Specs>("layout");
-        QTest::newRow("a pipe, which must not hang the copy") << Specs{"p:from"};
-        QTest::newRow("a link to a file") << Specs{"f:file=x", "l:from>file"};
-        QTest::newRow("a folder") << Specs{"d:from"};
-        QTest::newRow("nothing") << Specs{};
-        QTest::newRow("onto an existing file") << Specs{"f:from=new", "f:to=old"};
-        QTest::newRow("onto a link") << Specs{"f:from=new", "f:file=old", "l:to>file"};
+        QTest::addColumn<Layout>("layout");
+        QTest::newRow("a pipe, which must not hang the copy") << Layout{"p:from"};
+        QTest::newRow("a link to a file") << Layout{"f:file=x", "l:from>file"};
+        QTest::newRow("a folder") << Layout{"d:from"};
+        QTest::newRow("nothing") << Layout{};
+        QTest::newRow("onto an existing file") << Layout{"f:from=new", "f:to=old"};
+        QTest::newRow("onto a link") << Layout{"f:from=new", "f:file=old", "l:to>file"};
     }
 
     void refusesToCopyAnythingButARegularFile() {
-        QFETCH(Specs, layout);
+        QFETCH(Layout, layout);
         Testing::buildTree(root_, layout);
         const auto before = Testing::snapshotTree(root_);
         QVERIFY(!files_.copyRegularFile(at("from"), at("to"), {}));
@@ -90,14 +90,14 @@ private slots:
     }
 
     void renamingNeverReplaces_data() {
-        QTest::addColumn<Specs>("target");
-        QTest::newRow("a file") << Specs{"f:to=old"};
-        QTest::newRow("an empty folder") << Specs{"d:to"};
-        QTest::newRow("a dangling link") << Specs{"l:to>nowhere"};
+        QTest::addColumn<Layout>("target");
+        QTest::newRow("a file") << Layout{"f:to=old"};
+        QTest::newRow("an empty folder") << Layout{"d:to"};
+        QTest::newRow("a dangling link") << Layout{"l:to>nowhere"};
     }
 
     void renamingNeverReplaces() {
-        QFETCH(Specs, target);
+        QFETCH(Layout, target);
         Testing::buildTree(root_, target);
         Testing::buildTree(root_, {"d:from"});
         const auto before = Testing::snapshotTree(root_);

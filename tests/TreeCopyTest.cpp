@@ -11,9 +11,9 @@
 
 using namespace Plovermantle;
 namespace fs = std::filesystem;
-using Specs = std::vector<std::string>;
+using Layout = std::vector<std::string>;
 
-Q_DECLARE_METATYPE(Specs)
+Q_DECLARE_METATYPE(Layout)
 
 namespace {
 
@@ -33,37 +33,38 @@ class TreeCopyTest : public QObject {
 
 private slots:
     void copiesTheWholeTreeAsItIs_data() {
-        QTest::addColumn<Specs>("layout");
+        QTest::addColumn<Layout>("layout");
         QTest::addColumn<int>("skipped");
 
         QTest::newRow("nested folders and files")
-            << Specs{"f:level.dat=level", "f:region/r.0.0.mca=region data",
-                     "f:DIM-1/region/r.-1.0.mca=nether", "f:data/deep/er/est/x.dat=x"}
+            << Layout{"f:level.dat=level", "f:region/r.0.0.mca=region data",
+                      "f:DIM-1/region/r.-1.0.mca=nether", "f:data/deep/er/est/x.dat=x"}
             << 0;
-        QTest::newRow("empty world") << Specs{} << 0;
-        QTest::newRow("empty folders") << Specs{"d:empty", "d:a/b/c", "f:a/file=1"} << 0;
+        QTest::newRow("empty world") << Layout{} << 0;
+        QTest::newRow("empty folders") << Layout{"d:empty", "d:a/b/c", "f:a/file=1"} << 0;
         QTest::newRow("permission bits")
-            << Specs{"f:private=p:0600",  "f:script=s:0755", "f:readonly=r:0444", "f:group=g:0640",
-                     "f:locked/inside=i", "d:locked:0555",   "d:owner:0700"}
+            << Layout{"f:private=p:0600",  "f:script=s:0755", "f:readonly=r:0444", "f:group=g:0640",
+                      "f:locked/inside=i", "d:locked:0555",   "d:owner:0700"}
             << 0;
-        QTest::newRow("links copied as links, never followed") << Specs{"f:file=f",
-                                                                        "l:relative>file",
-                                                                        "l:absolute>/etc/hostname",
-                                                                        "l:dangling>nowhere/at/all",
-                                                                        "l:outside>../../..",
-                                                                        "l:sub/up>../file",
-                                                                        "l:loop>loop"}
-                                                               << 0;
+        QTest::newRow("links copied as links, never followed")
+            << Layout{"f:file=f",
+                      "l:relative>file",
+                      "l:absolute>/etc/hostname",
+                      "l:dangling>nowhere/at/all",
+                      "l:outside>../../..",
+                      "l:sub/up>../file",
+                      "l:loop>loop"}
+            << 0;
         QTest::newRow("hidden and unusual names")
-            << Specs{"f:.hidden=h", "d:.hidden folder",           "f:with space=s", "f:Größe=g",
-                     "f:世界=w",    "f: leading and trailing =t", "f:new\nline=n"}
+            << Layout{"f:.hidden=h", "d:.hidden folder",           "f:with space=s", "f:Größe=g",
+                      "f:世界=w",    "f: leading and trailing =t", "f:new\nline=n"}
             << 0;
         QTest::newRow("pipes and sockets are left out")
-            << Specs{"f:kept=k", "p:pipe", "s:sock", "p:sub/pipe"} << 3;
+            << Layout{"f:kept=k", "p:pipe", "s:sock", "p:sub/pipe"} << 3;
     }
 
     void copiesTheWholeTreeAsItIs() {
-        QFETCH(Specs, layout);
+        QFETCH(Layout, layout);
         QFETCH(int, skipped);
         QTemporaryDir dir;
         const fs::path source = fs::path(dir.path().toStdString()) / "world";
@@ -166,15 +167,15 @@ private slots:
     }
 
     void onlyAFolderCanBeCopied_data() {
-        QTest::addColumn<Specs>("layout");
-        QTest::newRow("a file") << Specs{"f:world=x"};
-        QTest::newRow("a link to a folder") << Specs{"d:real", "l:world>real"};
-        QTest::newRow("nothing") << Specs{};
-        QTest::newRow("a pipe") << Specs{"p:world"};
+        QTest::addColumn<Layout>("layout");
+        QTest::newRow("a file") << Layout{"f:world=x"};
+        QTest::newRow("a link to a folder") << Layout{"d:real", "l:world>real"};
+        QTest::newRow("nothing") << Layout{};
+        QTest::newRow("a pipe") << Layout{"p:world"};
     }
 
     void onlyAFolderCanBeCopied() {
-        QFETCH(Specs, layout);
+        QFETCH(Layout, layout);
         QTemporaryDir dir;
         Testing::buildTree(dir.path().toStdString(), layout);
         PosixFileSystem files;

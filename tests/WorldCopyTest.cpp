@@ -108,7 +108,7 @@ struct Deployment {
     std::vector<std::string> pointedAt;
 };
 
-// What stands at the destination before a copy: spec strings for buildTree, under "World".
+// What stands at the destination before a copy: entries for buildTree, under "World".
 struct Existing {
     const char* name;
     std::vector<std::string> layout; // built inside the server folder

@@ -65,11 +65,11 @@ void snapshotInto(std::map<std::string, std::string>& items, const fs::path& pat
 
 } // namespace
 
-void buildTree(const fs::path& root, const std::vector<std::string>& specs) {
+void buildTree(const fs::path& root, const std::vector<std::string>& entries) {
     fs::create_directories(root);
-    for (const std::string& spec : specs) {
-        const std::string body = spec.substr(2);
-        switch (spec[0]) {
+    for (const std::string& entry : entries) {
+        const std::string body = entry.substr(2);
+        switch (entry[0]) {
         case 'd': {
             const auto colon = body.find(':');
             fs::create_directories(root / body.substr(0, colon));
@@ -112,7 +112,7 @@ void buildTree(const fs::path& root, const std::vector<std::string>& specs) {
             makeSocket(root / body);
             break;
         default:
-            throw std::runtime_error("bad tree spec " + spec);
+            throw std::runtime_error("bad tree entry " + entry);
         }
     }
 }

@@ -7,12 +7,12 @@
 
 namespace Plovermantle::Testing {
 
-// Builds a tree under `root` from short specs, in order; names may hold "/" to nest:
-//   "d:name" a folder, "d:name:0555" one with those permission bits (set as the spec is reached,
+// Builds a tree under `root` from short entries, in order; names may hold "/" to nest:
+//   "d:name" a folder, "d:name:0555" one with those permission bits (set as the entry is reached,
 //   so list a read-only folder's contents before it), "f:name=contents" a file, "f:name=text:0640"
 //   one with those bits, "l:name>target" a symbolic link, "p:name" a named pipe, "s:name" a
 //   listening socket.
-void buildTree(const std::filesystem::path& root, const std::vector<std::string>& specs);
+void buildTree(const std::filesystem::path& root, const std::vector<std::string>& entries);
 
 // Every item at and under `path`, links not followed, keyed by the path relative to `path` ("" for
 // itself): its kind, permission bits, modification time to the nanosecond, and a file's contents
