@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include "settings/Settings.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -42,6 +45,25 @@ std::string readFile(const fs::path& path) {
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
+}
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray bytes(std::string_view text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void forgetLaunch() {
+    fs::remove_all(savesFolderPath());
+    globalFullPath() = std::string();
+    globalServerPath() = std::string();
 }
 
 int RecordingDialogs::runAlert(const Alert& alert) {

@@ -3,10 +3,12 @@
 #include "platform/Dialogs.h"
 #include "platform/PosixFileSystem.h"
 
+#include <QByteArray>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Plovermantle::Testing {
@@ -18,6 +20,13 @@ std::filesystem::path isolateHome();
 // Writes `contents` to `path`, creating the folders above it.
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
+// The names directly inside `folder`, sorted.
+std::vector<std::string> entries(const std::filesystem::path& folder);
+// The bytes of `text`, NULs included, for comparing with QCOMPARE.
+QByteArray bytes(std::string_view text);
+
+// Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
+void forgetLaunch();
 
 // Records every alert shown and answers from a script; answers the first button when the script
 // is empty. The folder chooser answers from its own script, and cancels when that is empty.

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/AppDelegate.h"
+#include "app/MainInterface.h"
+#include "platform/QtPreferences.h"
+#include "support/TestSupport.h"
+#include "ui_MainWindow.h"
+
+#include <QTemporaryDir>
+
+namespace Plovermantle::Testing {
+
+// One run of the real window, built as the app builds it, with recorded dialogs and a settings
+// file of its own; given an earlier run's settings file, it stands for a restart.
+template <class Files = PosixFileSystem> struct TestApp {
+    explicit TestApp(const QString& prefsFile = {})
+        : prefsPath(prefsFile.isEmpty() ? dir.filePath(QStringLiteral("prefs.ini")) : prefsFile),
+          prefs(prefsPath), interface(platform()) {}
+
+    Platform platform() { return {files, prefs, dialogs}; }
+    void launch() { interface.delegate().applicationDidFinishLaunching(); }
+    Ui::MainWindow& ui() { return interface.ui(); }
+    QMainWindow& window() { return interface.window(); }
+
+    QTemporaryDir dir;
+    QString prefsPath;
+    Files files;
+    QtPreferences prefs;
+    RecordingDialogs dialogs;
+    MainInterface interface;
+};
+
+} // namespace Plovermantle::Testing
