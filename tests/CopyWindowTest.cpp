@@ -161,15 +161,6 @@ private slots:
         QVERIFY(!fs::exists(server / "server.properties.backup"));
     }
 
-    void noWorldSelectedIsExplained() {
-        App app(server);
-        AlertAnswerer user({});
-        app.interface.ui().copyButton->click();
-        QCOMPARE(user.seen,
-                 QStringList{"Come on!|You must supply the what and where if you expect me to "
-                             "work for you.|OK"});
-    }
-
 private:
     fs::path server = home / "Game Server";
 };

@@ -5,7 +5,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace Plovermantle;
@@ -56,18 +55,6 @@ private slots:
         if (kind == ItemKind::RegularFile) {
             QCOMPARE(info->size, std::uint64_t{5});
         }
-    }
-
-    void copiesAFileWithItsBitsAndTimes() {
-        Testing::buildTree(root_, {"f:from=contents:0751"});
-        const timespec times[2] = {{1000, 123456789}, {2000, 987654321}};
-        QCOMPARE(::utimensat(AT_FDCWD, at("from").c_str(), times, 0), 0);
-
-        QVERIFY(files_.copyRegularFile(at("from"), at("to"), {}));
-        // Before anything reads the copy, which may move its access time.
-        QCOMPARE(files_.itemInfo(at("to"))->accessed, (FileTime{1000, 123456789}));
-        const auto from = Testing::snapshotTree(root_ / "from");
-        QCOMPARE(Testing::snapshotTree(root_ / "to"), from);
     }
 
     void refusesToCopyAnythingButARegularFile_data() {
