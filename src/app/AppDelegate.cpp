@@ -2,6 +2,7 @@
 
 #include "settings/Settings.h"
 #include "worlds/ServerProperties.h"
+#include "worlds/WorldCopy.h"
 #include "worlds/WorldDiscovery.h"
 
 #include <QByteArray>
@@ -66,6 +67,13 @@ void AppDelegate::setServerPath() {
     savePrefs(platform_.prefs, *chosen);
     txtServerPath_->setText(QFile::decodeName(chosen->c_str()));
     globalServerPath() = *chosen;
+}
+
+void AppDelegate::copy() {
+    const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
+                                 selectedWorld(), globalFullPath(), globalServerPath()};
+    copyWorld(platform_, inputs,
+              [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
 }
 
 void AppDelegate::appendWorld(const std::string& name) {

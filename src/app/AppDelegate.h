@@ -37,6 +37,8 @@ public:
 public slots:
     void quit();
     void setServerPath();
+    // Deploys the selected world into the server folder and points the server at it.
+    void copy();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 

@@ -28,6 +28,8 @@ MainInterface::MainInterface(Platform platform)
 
     QObject::connect(ui_->quitButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
+    QObject::connect(ui_->copyButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::copy);
+    QObject::connect(ui_->actionCopy, &QAction::triggered, delegate_.get(), &AppDelegate::copy);
     QObject::connect(ui_->chooseServerButton, &QPushButton::clicked, delegate_.get(),
                      &AppDelegate::setServerPath);
     QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
@@ -40,10 +42,6 @@ MainInterface::MainInterface(Platform platform)
     QObject::connect(ui_->actionAbout, &QAction::triggered, window_.get(),
                      [window = window_.get()] { showAboutBox(window); });
     QObject::connect(ui_->actionAboutQt, &QAction::triggered, qApp, &QApplication::aboutQt);
-
-    // Not yet wired to anything: offered only once it does its job.
-    ui_->copyButton->setEnabled(false);
-    ui_->actionCopy->setEnabled(false);
 }
 
 MainInterface::~MainInterface() = default;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/FileContentCopy.h"
+
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +17,29 @@ struct ListedEntry {
     // not be examined, for example because it vanished while the folder was being listed.
     std::optional<bool> isDirectory;
 };
+
+// What an item on disk is, judged without following a symbolic link.
+enum class ItemKind { Missing, Folder, RegularFile, SymbolicLink, Special };
+
+struct FileTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+
+    bool operator==(const FileTime&) const = default;
+};
+
+struct ItemInfo {
+    ItemKind kind = ItemKind::Missing;
+    std::uint64_t size = 0;        // in bytes, for a regular file
+    std::uint32_t permissions = 0; // the mode's permission bits, set-id and sticky bits included
+    FileTime accessed;
+    FileTime modified;
+    // Which item this is: two paths with the same pair name the same item.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+enum class ExchangeResult { Exchanged, Unsupported, Failed };
 
 // The file operations the logic reaches the disk through. Paths are native byte strings (UTF-8 on
 // every desktop we ship for); they are never reinterpreted on the way through.
@@ -33,6 +59,37 @@ public:
     // whole. An existing file keeps its permission bits; when `path` is a symbolic link the link
     // stays and the file it points at is replaced. Answers whether the new content is in place.
     virtual bool writeFileAtomically(const std::string& path, std::string_view contents) = 0;
+
+    // Items and trees, for copying a world and putting it in place.
+
+    // The item at `path` itself (a link is not followed); kind Missing when nothing is there,
+    // nothing when it cannot be examined.
+    virtual std::optional<ItemInfo> itemInfo(const std::string& path) = 0;
+    // Every name directly inside `folder`, hidden ones included; nothing when it cannot be read.
+    virtual std::optional<std::vector<std::string>> folderEntries(const std::string& folder) = 0;
+    // The absolute path of `path` with every link resolved; nothing when it does not exist.
+    virtual std::optional<std::string> canonicalPath(const std::string& path) = 0;
+    // A new empty folder that only its owner may use until setAttributes says otherwise.
+    virtual bool makeFolder(const std::string& path) = 0;
+    // A new empty folder named `prefix` plus six random letters or digits inside `parent`.
+    virtual std::optional<std::string> makeTemporaryFolder(const std::string& parent,
+                                                           const std::string& prefix) = 0;
+    // A new regular file at `to` with the contents, permission bits and times of the regular file
+    // `from`. Fails when `to` exists, when `from` is anything else, or when `progress` says stop.
+    virtual bool copyRegularFile(const std::string& from, const std::string& to,
+                                 const ContentProgress& progress) = 0;
+    virtual std::optional<std::string> readSymlink(const std::string& path) = 0;
+    virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
+    // Gives the item at `path` the permission bits (not for a link) and times of `like`.
+    virtual bool setAttributes(const std::string& path, const ItemInfo& like) = 0;
+    // Moves an item to a new name in the same file system; fails rather than replace anything.
+    virtual bool renameItem(const std::string& from, const std::string& to) = 0;
+    // Swaps two items in one step, where the file system can.
+    virtual ExchangeResult exchangeItems(const std::string& first, const std::string& second) = 0;
+    // Removes the item and everything in it, never following a link; true when nothing is left.
+    virtual bool removeTree(const std::string& path) = 0;
+    // Returns once everything written to the file system holding `path` is on the disk.
+    virtual bool flushToDisk(const std::string& path) = 0;
 };
 
 } // namespace Plovermantle

@@ -6,6 +6,8 @@
 #include <QSaveFile>
 #include <QString>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -60,6 +62,13 @@ public:
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return fd_; }
+    // Closes now, so that a failure to write back (reported only here on some file systems)
+    // counts.
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
 
 private:
     int fd_;
@@ -143,6 +152,224 @@ bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_v
         return false;
     }
     return file.commit();
+}
+
+namespace {
+
+FileTime fileTime(const timespec& time) {
+    return {static_cast<std::int64_t>(time.tv_sec), static_cast<std::int64_t>(time.tv_nsec)};
+}
+
+timespec toTimespec(const FileTime& time) {
+    timespec converted{};
+    converted.tv_sec = static_cast<time_t>(time.seconds);
+    converted.tv_nsec = static_cast<long>(time.nanoseconds);
+    return converted;
+}
+
+ItemInfo itemInfoFrom(const struct stat& status) {
+    ItemInfo info;
+    if (S_ISDIR(status.st_mode)) {
+        info.kind = ItemKind::Folder;
+    } else if (S_ISREG(status.st_mode)) {
+        info.kind = ItemKind::RegularFile;
+    } else if (S_ISLNK(status.st_mode)) {
+        info.kind = ItemKind::SymbolicLink;
+    } else {
+        info.kind = ItemKind::Special;
+    }
+    info.size = status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+    info.permissions = static_cast<std::uint32_t>(status.st_mode & 07777);
+#ifdef __APPLE__
+    info.accessed = fileTime(status.st_atimespec);
+    info.modified = fileTime(status.st_mtimespec);
+#else
+    info.accessed = fileTime(status.st_atim);
+    info.modified = fileTime(status.st_mtim);
+#endif
+    info.device = static_cast<std::uint64_t>(status.st_dev);
+    info.inode = static_cast<std::uint64_t>(status.st_ino);
+    return info;
+}
+
+// Lets the owner into every folder of a tree, so that a tree holding read-only folders can still be
+// removed by a user who is not the superuser.
+void makeRemovable(const fs::path& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        return;
+    }
+    ::chmod(path.c_str(), (status.st_mode & 07777) | S_IRWXU);
+    std::error_code error;
+    for (fs::directory_iterator it(path, error); !error && it != fs::directory_iterator();
+         it.increment(error)) {
+        makeRemovable(it->path());
+    }
+}
+
+} // namespace
+
+std::optional<ItemInfo> PosixFileSystem::itemInfo(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return ItemInfo{};
+        }
+        return std::nullopt;
+    }
+    return itemInfoFrom(status);
+}
+
+std::optional<std::vector<std::string>> PosixFileSystem::folderEntries(const std::string& folder) {
+    std::error_code error;
+    fs::directory_iterator it(fs::path(folder), error);
+    std::vector<std::string> names;
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    // Part of a listing would make part of a copy look whole.
+    if (error) {
+        return std::nullopt;
+    }
+    return names;
+}
+
+std::optional<std::string> PosixFileSystem::canonicalPath(const std::string& path) {
+    std::error_code error;
+    fs::path resolved = fs::canonical(fs::path(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return resolved.string();
+}
+
+bool PosixFileSystem::makeFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), S_IRWXU) == 0;
+}
+
+std::optional<std::string> PosixFileSystem::makeTemporaryFolder(const std::string& parent,
+                                                                const std::string& prefix) {
+    std::string pattern = (fs::path(parent) / (prefix + "XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return std::nullopt;
+    }
+    return pattern;
+}
+
+bool PosixFileSystem::copyRegularFile(const std::string& from, const std::string& to,
+                                      const ContentProgress& progress) {
+    // Non-blocking, so that an item swapped for a pipe since it was examined cannot make the open
+    // wait for a writer; the check below then turns it away.
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (in.get() < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(in.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          S_IRUSR | S_IWUSR));
+    if (out.get() < 0) {
+        return false;
+    }
+    const ItemInfo info = itemInfoFrom(status);
+    const timespec times[2] = {toTimespec(info.accessed), toTimespec(info.modified)};
+    bool copied = copyFileContents(in.get(), out.get(), progress) &&
+                  ::fchmod(out.get(), static_cast<mode_t>(info.permissions)) == 0 &&
+                  ::futimens(out.get(), times) == 0;
+    copied = out.close() && copied;
+    return copied;
+}
+
+std::optional<std::string> PosixFileSystem::readSymlink(const std::string& path) {
+    std::error_code error;
+    fs::path target = fs::read_symlink(fs::path(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return target.string();
+}
+
+bool PosixFileSystem::makeSymlink(const std::string& target, const std::string& path) {
+    return ::symlink(target.c_str(), path.c_str()) == 0;
+}
+
+bool PosixFileSystem::setAttributes(const std::string& path, const ItemInfo& like) {
+    if (like.kind != ItemKind::SymbolicLink &&
+        ::chmod(path.c_str(), static_cast<mode_t>(like.permissions)) != 0) {
+        return false;
+    }
+    const timespec times[2] = {toTimespec(like.accessed), toTimespec(like.modified)};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool PosixFileSystem::renameItem(const std::string& from, const std::string& to) {
+#if defined(__linux__)
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return false;
+    }
+#elif defined(__APPLE__)
+    if (::renamex_np(from.c_str(), to.c_str(), RENAME_EXCL) == 0) {
+        return true;
+    }
+    if (errno != ENOTSUP) {
+        return false;
+    }
+#endif
+    // The file system cannot refuse to replace by itself: look first. Only our own hidden names
+    // could appear in between.
+    struct stat status {};
+    if (::lstat(to.c_str(), &status) == 0 || errno != ENOENT) {
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+ExchangeResult PosixFileSystem::exchangeItems(const std::string& first, const std::string& second) {
+#if defined(__linux__)
+    if (::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0) {
+        return ExchangeResult::Exchanged;
+    }
+    return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? ExchangeResult::Unsupported
+                                                                     : ExchangeResult::Failed;
+#elif defined(__APPLE__)
+    if (::renamex_np(first.c_str(), second.c_str(), RENAME_SWAP) == 0) {
+        return ExchangeResult::Exchanged;
+    }
+    return errno == ENOTSUP || errno == EINVAL ? ExchangeResult::Unsupported
+                                               : ExchangeResult::Failed;
+#else
+    (void)first;
+    (void)second;
+    return ExchangeResult::Unsupported;
+#endif
+}
+
+bool PosixFileSystem::removeTree(const std::string& path) {
+    std::error_code error;
+    fs::remove_all(fs::path(path), error);
+    if (error == std::errc::permission_denied) {
+        makeRemovable(path);
+        error.clear();
+        fs::remove_all(fs::path(path), error);
+    }
+    struct stat status {};
+    return !error && ::lstat(path.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+bool PosixFileSystem::flushToDisk(const std::string& path) {
+#if defined(__linux__)
+    Descriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.get() >= 0 && ::syncfs(folder.get()) == 0;
+#else
+    (void)path;
+    ::sync();
+    return true;
+#endif
 }
 
 } // namespace Plovermantle

@@ -10,6 +10,22 @@ public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
     std::optional<std::string> readTextFile(const std::string& path) override;
     bool writeFileAtomically(const std::string& path, std::string_view contents) override;
+
+    std::optional<ItemInfo> itemInfo(const std::string& path) override;
+    std::optional<std::vector<std::string>> folderEntries(const std::string& folder) override;
+    std::optional<std::string> canonicalPath(const std::string& path) override;
+    bool makeFolder(const std::string& path) override;
+    std::optional<std::string> makeTemporaryFolder(const std::string& parent,
+                                                   const std::string& prefix) override;
+    bool copyRegularFile(const std::string& from, const std::string& to,
+                         const ContentProgress& progress) override;
+    std::optional<std::string> readSymlink(const std::string& path) override;
+    bool makeSymlink(const std::string& target, const std::string& path) override;
+    bool setAttributes(const std::string& path, const ItemInfo& like) override;
+    bool renameItem(const std::string& from, const std::string& to) override;
+    ExchangeResult exchangeItems(const std::string& first, const std::string& second) override;
+    bool removeTree(const std::string& path) override;
+    bool flushToDisk(const std::string& path) override;
 };
 
 } // namespace Plovermantle

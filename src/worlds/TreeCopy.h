@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Plovermantle {
+
+// How far a copy has come, of all it has to do.
+struct CopyProgress {
+    std::uint64_t filesDone = 0;
+    std::uint64_t filesTotal = 0;
+    std::uint64_t bytesDone = 0;
+    std::uint64_t bytesTotal = 0;
+};
+
+// Told as a copy goes on; answers false to stop it.
+using CopyProgressCallback = std::function<bool(const CopyProgress&)>;
+
+// One item of a tree, named relative to the tree's root (the root itself is "").
+struct TreeItem {
+    std::string relativePath;
+    ItemInfo info;
+};
+
+// Everything a tree copy will make, found in one walk of the source. Every folder comes before
+// what it holds.
+struct TreePlan {
+    std::vector<TreeItem> items;
+    std::uint64_t files = 0; // regular files and symbolic links
+    std::uint64_t bytes = 0; // the regular files' sizes
+    // Pipes, sockets and devices: never part of a world, and a pipe could stall a copy for good,
+    // so they are left out.
+    std::uint64_t skipped = 0;
+};
+
+// Walks the folder `root` without following links. Nothing when `root` is not a folder or any
+// part of the tree cannot be examined or listed.
+std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root);
+
+enum class TreeCopyResult { Copied, Failed, Stopped };
+
+// The permission bit that lets a folder's owner change what it holds.
+inline constexpr std::uint32_t ownerWritePermission = 0200;
+
+// Makes the planned tree of `source` at `destination`, which must not exist yet: folders, regular
+// files with their permission bits and times, and links as links. The top folder stays writable by
+// its owner, since a folder that is not cannot be moved into another one: a caller that moves the
+// copy gives it its own bits afterwards. What was made is left in place when the copy fails or is
+// stopped; the caller removes it.
+TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::string& source,
+                        const std::string& destination, const CopyProgressCallback& progress = {});
+
+// `base` with the relative path `relative` appended ("" gives `base` itself).
+std::string joinPath(const std::string& base, const std::string& relative);
+
+} // namespace Plovermantle

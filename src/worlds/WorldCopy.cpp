@@ -1,0 +1,176 @@
+#include "worlds/WorldCopy.h"
+
+#include "platform/Platform.h"
+#include "worlds/StagedCopy.h"
+
+#include <filesystem>
+
+namespace Plovermantle {
+
+namespace {
+
+const Alert missingInputAlert{{},
+                              "Come on!",
+                              "You must supply the what and where if you expect me to work for "
+                              "you.",
+                              AlertStyle::Warning};
+const Alert replacePrompt{
+    {"Replace", "Cancel"}, "World exists!", "Do you want to replace?", AlertStyle::Warning};
+const Alert replaceFailedAlert{{}, "Error!", "Unable to replace world.", AlertStyle::Warning};
+const Alert copyFailedAlert{{}, "Error!", "Unable to copy world.", AlertStyle::Warning};
+const Alert copiedAlert{
+    {}, "World copied.", "Be sure to restart the server.", AlertStyle::Informational};
+
+Alert errorAlert(std::string informativeText) {
+    return {{}, "Error!", std::move(informativeText), AlertStyle::Warning};
+}
+
+// Names that would not stay one folder inside the server folder are refused, whatever the list
+// holds.
+bool isUsableName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+bool sameItem(const ItemInfo& a, const ItemInfo& b) {
+    return a.kind != ItemKind::Missing && b.kind != ItemKind::Missing && a.device == b.device &&
+           a.inode == b.inode;
+}
+
+// Whether the item `target` is the folder at `path` or one of the folders above it; nothing when
+// that cannot be told. Asked of the items themselves, so that links and other spellings of a path
+// cannot hide it.
+std::optional<bool> isAtOrAbove(FileSystem& files, const ItemInfo& target,
+                                const std::string& path) {
+    const auto resolved = files.canonicalPath(path);
+    if (!resolved) {
+        const auto info = files.itemInfo(path);
+        if (info && info->kind == ItemKind::Missing) {
+            return false; // nothing there to be inside anything
+        }
+        return std::nullopt;
+    }
+    for (std::filesystem::path folder(*resolved);; folder = folder.parent_path()) {
+        const auto info = files.itemInfo(folder.string());
+        if (!info) {
+            return std::nullopt;
+        }
+        if (sameItem(*info, target)) {
+            return true;
+        }
+        if (folder == folder.parent_path()) {
+            return false;
+        }
+    }
+}
+
+enum class Overlap { None, Unknown, Same, DestinationInsideSource, SourceInsideDestination };
+
+// Copying a world onto or into itself would delete it or never end; when that cannot be ruled
+// out, nothing is copied.
+Overlap overlapOf(FileSystem& files, const std::string& source, const std::string& savesFolder,
+                  const std::string& destination, const std::string& serverFolder) {
+    const auto sourceInfo = files.itemInfo(source);
+    const auto destinationInfo = files.itemInfo(destination);
+    if (!sourceInfo || !destinationInfo) {
+        return Overlap::Unknown;
+    }
+    if (sourceInfo->kind != ItemKind::Folder) {
+        return Overlap::None; // no world there to harm; the copy reports it
+    }
+    if (sameItem(*destinationInfo, *sourceInfo)) {
+        return Overlap::Same;
+    }
+    const auto destinationInside = isAtOrAbove(files, *sourceInfo, serverFolder);
+    if (!destinationInside) {
+        return Overlap::Unknown;
+    }
+    if (*destinationInside) {
+        return Overlap::DestinationInsideSource;
+    }
+    if (destinationInfo->kind == ItemKind::Folder) {
+        const auto sourceInside = isAtOrAbove(files, *destinationInfo, savesFolder);
+        if (!sourceInside) {
+            return Overlap::Unknown;
+        }
+        if (*sourceInside) {
+            return Overlap::SourceInsideDestination;
+        }
+    }
+    return Overlap::None;
+}
+
+} // namespace
+
+void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
+               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld,
+               const CopyProgressCallback& progress) {
+    Dialogs& dialogs = platform.dialogs;
+    FileSystem& files = platform.files;
+
+    if (inputs.serverPathText.empty() || !inputs.selectedWorld) {
+        dialogs.runAlert(missingInputAlert);
+        return;
+    }
+    // The field can show a folder while none is in use; never guess at one.
+    if (!inputs.serverFolder || inputs.serverFolder->empty() || !inputs.savesFolder ||
+        inputs.savesFolder->empty()) {
+        dialogs.runAlert(missingInputAlert);
+        return;
+    }
+    const std::string& name = *inputs.selectedWorld;
+    const std::string& serverFolder = *inputs.serverFolder;
+    if (!isUsableName(name)) {
+        dialogs.runAlert(errorAlert("The world's name cannot be used as a folder name."));
+        return;
+    }
+    const std::string source = joinPath(*inputs.savesFolder, name);
+    const std::string destination = joinPath(serverFolder, name);
+
+    switch (overlapOf(files, source, *inputs.savesFolder, destination, serverFolder)) {
+    case Overlap::None:
+        break;
+    case Overlap::Unknown:
+        dialogs.runAlert(copyFailedAlert);
+        return;
+    case Overlap::Same:
+        dialogs.runAlert(errorAlert("The server folder is the saves folder, so the world would be "
+                                    "copied onto itself. Choose another server folder."));
+        return;
+    case Overlap::DestinationInsideSource:
+        dialogs.runAlert(errorAlert("The server folder is inside the world, so the world would "
+                                    "be copied into itself. Choose another server folder."));
+        return;
+    case Overlap::SourceInsideDestination:
+        dialogs.runAlert(errorAlert("The world is inside the folder it would replace. Choose "
+                                    "another server folder."));
+        return;
+    }
+
+    recoverLeftovers(files, serverFolder);
+    const auto existing = files.itemInfo(destination);
+    if (!existing) {
+        dialogs.runAlert(copyFailedAlert);
+        return;
+    }
+    const bool replace = existing->kind != ItemKind::Missing;
+    if (replace && dialogs.runAlert(replacePrompt) != alertFirstButtonReturn) {
+        return;
+    }
+    switch (placeCopy(files, source, serverFolder, name, replace, progress)) {
+    case PlaceResult::Placed:
+        break;
+    case PlaceResult::CopyFailed:
+        dialogs.runAlert(copyFailedAlert);
+        return;
+    case PlaceResult::ReplaceFailed:
+        dialogs.runAlert(replaceFailedAlert);
+        return;
+    case PlaceResult::Stopped:
+        return;
+    }
+    pointServerAtWorld(serverFolder);
+    dialogs.runAlert(copiedAlert);
+}
+
+} // namespace Plovermantle
