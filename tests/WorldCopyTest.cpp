@@ -361,14 +361,46 @@ private slots:
         Testing::buildTree(d.server, existingItems[static_cast<std::size_t>(existing)].layout);
         const Snapshot before = contentsOf(d.server);
         const Snapshot world = Testing::snapshotTree(d.saves);
-        int reports = 0;
-        d.copy(d.inputs(), [&](const CopyProgress&) { return ++reports < 3; });
-        QCOMPARE(reports, 3);
+        d.dialogs.cancelAfterReports = 3; // Cancel pressed mid-copy
+        d.copy();
+        QCOMPARE(d.dialogs.progressRuns.size(), std::size_t{1});
+        QCOMPARE(d.dialogs.progressRuns[0].reports.size(), std::size_t{3});
         const QStringList expected = existing == 3 ? QStringList{} : QStringList{worldExists};
         QCOMPARE(d.alerts(), expected);
         QCOMPARE(contentsOf(d.server), before);
         QCOMPARE(Testing::snapshotTree(d.saves), world);
         QVERIFY(d.pointedAt.empty());
+    }
+
+    void progressReachesTheTotalOnce_data() {
+        QTest::addColumn<std::vector<std::string>>("layout");
+        QTest::addColumn<qulonglong>("files");
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::newRow("world") << sampleWorld << 6ULL << 45ULL;
+        QTest::newRow("only folders")
+            << std::vector<std::string>{"d:region", "d:data/x"} << 0ULL << 0ULL;
+        QTest::newRow("empty files") << std::vector<std::string>{"f:a=", "f:b/c="} << 2ULL << 0ULL;
+    }
+
+    void progressReachesTheTotalOnce() {
+        QFETCH(std::vector<std::string>, layout);
+        QFETCH(qulonglong, files);
+        QFETCH(qulonglong, bytes);
+        Deployment d;
+        Testing::buildTree(d.saves / "Other", layout);
+        d.copy(d.inputs("Other"));
+        QCOMPARE(d.alerts(), QStringList{worldCopied});
+        QCOMPARE(d.dialogs.progressRuns.size(), std::size_t{1});
+        QCOMPARE(d.dialogs.progressRuns[0].label, std::string("Copying “Other”"));
+        const std::vector<WorkProgress>& reports = d.dialogs.progressRuns[0].reports;
+        QVERIFY(!reports.empty());
+        const WorkProgress total{files, files, bytes, bytes};
+        QCOMPARE(std::count(reports.begin(), reports.end(), total), 1);
+        QVERIFY(reports.back() == total);
+        for (std::size_t i = 1; i < reports.size(); ++i) {
+            QVERIFY(reports[i].filesDone >= reports[i - 1].filesDone);
+            QVERIFY(reports[i].bytesDone >= reports[i - 1].bytesDone);
+        }
     }
 
     void leftoversOfACrashAreCleanedUp() {

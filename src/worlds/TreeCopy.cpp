@@ -70,6 +70,10 @@ TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::stri
     const auto failed = [&] {
         return stopped ? TreeCopyResult::Stopped : TreeCopyResult::Failed;
     };
+    // The totals before anything is done, so a tree of empty folders reaches them too.
+    if (!report()) {
+        return TreeCopyResult::Stopped;
+    }
 
     for (const TreeItem& item : plan.items) {
         const std::string from = joinPath(source, item.relativePath);

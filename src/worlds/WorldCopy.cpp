@@ -157,7 +157,17 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     if (replace && dialogs.runAlert(replacePrompt) != alertFirstButtonReturn) {
         return;
     }
-    switch (placeCopy(files, source, serverFolder, name, replace, progress)) {
+    // The copy is the one long step: it runs with its progress shown and may be cancelled.
+    PlaceResult placed = PlaceResult::CopyFailed;
+    dialogs.runWithProgress("Copying “" + name + "”", [&](const WorkProgressReport& report) {
+        placed =
+            placeCopy(files, source, serverFolder, name, replace, [&](const CopyProgress& done) {
+                const bool goOn =
+                    report({done.filesDone, done.filesTotal, done.bytesDone, done.bytesTotal});
+                return (!progress || progress(done)) && goOn;
+            });
+    });
+    switch (placed) {
     case PlaceResult::Placed:
         break;
     case PlaceResult::CopyFailed:
