@@ -467,29 +467,6 @@ private slots:
         }
     }
 
-    void fallsBackWhereTheFileSystemsRefuse() {
-        // tmpfs clones nothing, and no kernel copy crosses into it from another file system.
-        QTemporaryDir dir;
-        const fs::path base = dir.path().toStdString();
-        ScratchMount tmpfs;
-        if (const QString why = tmpfs.tmpfs(base / "ram", 64 * MiB); !why.isEmpty()) {
-            QSKIP(qPrintable(why));
-        }
-        const std::string bytes = randomBytes(9 * MiB + 1, 10);
-        Testing::writeFile(base / "ram" / "in", bytes);
-        Testing::writeFile(base / "disk", bytes);
-
-        Run run = copyFile(base / "ram" / "in", base / "ram" / "out");
-        QVERIFY2(run.ok, std::strerror(run.error));
-        QCOMPARE(run.way, ContentCopyWay::CopyRange);
-        QVERIFY(Testing::readFile(base / "ram" / "out") == bytes);
-
-        run = copyFile(base / "disk", base / "ram" / "across");
-        QVERIFY2(run.ok, std::strerror(run.error));
-        QVERIFY(run.way == ContentCopyWay::ReadWrite || run.way == ContentCopyWay::CopyRange);
-        QVERIFY(Testing::readFile(base / "ram" / "across") == bytes);
-    }
-
     void diskFullMidFile_data() {
         QTest::addColumn<bool>("fromOtherDisk");
         QTest::addColumn<ContentCopyWay>("way");
