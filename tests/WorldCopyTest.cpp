@@ -351,20 +351,34 @@ private slots:
 
     void stoppingTheCopyLeavesTheServerFolderAsItWas_data() {
         QTest::addColumn<int>("existing");
-        QTest::newRow("replacing") << 0;
-        QTest::newRow("new") << 3;
+        QTest::addColumn<bool>("whileFlushing");
+        QTest::newRow("replacing") << 0 << false;
+        QTest::newRow("new") << 3 << false;
+        // Cancel pressed after the last file, while the copy goes to the disk.
+        QTest::newRow("replacing, while flushing") << 0 << true;
     }
 
     void stoppingTheCopyLeavesTheServerFolderAsItWas() {
         QFETCH(int, existing);
+        QFETCH(bool, whileFlushing);
+        std::size_t calls = 3; // mid-copy
+        if (whileFlushing) {
+            Deployment whole;
+            whole.copy();
+            calls = whole.dialogs.progressRuns.at(0).calls; // the last is the question
+        }
         Deployment d;
         Testing::buildTree(d.server, existingItems[static_cast<std::size_t>(existing)].layout);
         const Snapshot before = contentsOf(d.server);
         const Snapshot world = Testing::snapshotTree(d.saves);
-        d.dialogs.cancelAfterReports = 3; // Cancel pressed mid-copy
+        d.dialogs.cancelAfterCalls = calls;
         d.copy();
         QCOMPARE(d.dialogs.progressRuns.size(), std::size_t{1});
-        QCOMPARE(d.dialogs.progressRuns[0].reports.size(), std::size_t{3});
+        QCOMPARE(d.dialogs.progressRuns[0].calls, calls);
+        const bool flushed =
+            std::any_of(d.files.calls.begin(), d.files.calls.end(),
+                        [](const std::string& call) { return call.starts_with("flushToDisk"); });
+        QCOMPARE(flushed, whileFlushing);
         const QStringList expected = existing == 3 ? QStringList{} : QStringList{worldExists};
         QCOMPARE(d.alerts(), expected);
         QCOMPARE(contentsOf(d.server), before);

@@ -35,7 +35,8 @@ struct WorkProgress {
     bool operator==(const WorkProgress&) const = default;
 };
 
-// Told by the work as it goes on; answers false once the user has asked to stop.
+// Told by the work as it goes on; answers false once the user has asked to stop. Told the same
+// progress again, it only answers.
 using WorkProgressReport = std::function<bool(const WorkProgress&)>;
 using ReportingWork = std::function<void(const WorkProgressReport& report)>;
 

@@ -61,7 +61,12 @@ PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::s
     const std::string destination = joinPath(serverFolder, name);
 
     PlaceResult result = PlaceResult::Placed;
-    switch (copyTree(files, *plan, source, staged, progress)) {
+    CopyProgress last;
+    const CopyProgressCallback tracked = [&](const CopyProgress& done) {
+        last = done;
+        return !progress || progress(done);
+    };
+    switch (copyTree(files, *plan, source, staged, tracked)) {
     case TreeCopyResult::Copied:
         break;
     case TreeCopyResult::Failed:
@@ -74,6 +79,10 @@ PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::s
     // What replaces the old item must be on the disk before the old item is removed.
     if (result == PlaceResult::Placed && !files.flushToDisk(*staging)) {
         result = PlaceResult::CopyFailed;
+    }
+    // The flush can take a while: a stop asked for meanwhile still leaves everything as it was.
+    if (result == PlaceResult::Placed && progress && !progress(last)) {
+        result = PlaceResult::Stopped;
     }
     if (result == PlaceResult::Placed) {
         if (!replace) {

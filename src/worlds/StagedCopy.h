@@ -21,7 +21,9 @@ enum class PlaceResult {
 // Copies the folder `source` into `serverFolder` under `name`. The copy is made in a hidden
 // staging folder beside the destination and only a whole one takes the destination's place, so a
 // failure never leaves part of a world there. With `replace`, the item already there gives way
-// and is removed afterwards; without it, an item there makes the copy fail.
+// and is removed afterwards; without it, an item there makes the copy fail. `progress` is asked
+// once more, with the last progress again, after the copy is on the disk and before it takes its
+// place.
 PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::string& serverFolder,
                       const std::string& name, bool replace,
                       const CopyProgressCallback& progress = {});

@@ -93,9 +93,12 @@ void RecordingDialogs::runWithProgress(const std::string& label, const Reporting
     progressRuns.push_back({label, {}});
     const std::size_t run = progressRuns.size() - 1;
     work([this, run](const WorkProgress& progress) {
-        std::vector<WorkProgress>& reports = progressRuns[run].reports;
-        reports.push_back(progress);
-        return !cancelAfterReports || reports.size() < *cancelAfterReports;
+        ProgressRun& current = progressRuns[run];
+        if (current.reports.empty() || !(current.reports.back() == progress)) {
+            current.reports.push_back(progress);
+        }
+        ++current.calls;
+        return !cancelAfterCalls || current.calls < *cancelAfterCalls;
     });
 }
 

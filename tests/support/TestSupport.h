@@ -39,11 +39,12 @@ public:
 
     struct ProgressRun {
         std::string label;
-        std::vector<WorkProgress> reports;
+        std::vector<WorkProgress> reports; // each change of progress
+        std::size_t calls = 0;             // reports and questions alike
     };
     std::vector<ProgressRun> progressRuns;
-    // Cancel is pressed once the work has made this many reports; never when empty.
-    std::optional<std::size_t> cancelAfterReports;
+    // Cancel is pressed once the work has called its report this many times; never when empty.
+    std::optional<std::size_t> cancelAfterCalls;
 
     std::vector<Alert> alerts;
     std::deque<int> alertAnswers;
