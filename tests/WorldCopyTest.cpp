@@ -22,23 +22,23 @@ constexpr int cancel = alertFirstButtonReturn + 1;
 // world goes, a crash's leftover, links to the saves folder and into the world, other worlds, and a
 // world inside a folder of its own name.
 const std::string leftover = ".plovermantle-staging-Lf0000";
-const Layout surroundings{"f:server/" + leftover + "/World/a=half",
-                          "f:taken/World/level.dat=old",
+const Layout surroundings{"f:taken/World/level.dat=old",
                           "d:taken/World/old-only",
                           "f:plain/World=file",
                           "f:elsewhere/keep=k",
                           "l:linked/World>../elsewhere",
-                          "f:taken/server.properties=level-name=old\n",
-                          "f:plain/server.properties=level-name=old\n",
-                          "f:linked/server.properties=level-name=old\n",
-                          "f:saves/World2/server.properties=level-name=old\n",
+                          "f:taken/server.properties=level-name=old",
+                          "f:plain/server.properties=level-name=old",
+                          "f:linked/server.properties=level-name=old",
+                          "f:saves/World2/server.properties=level-name=old",
                           "l:link-to-saves>saves",
                           "l:link-to-world>saves/World",
                           "l:saves/Linked>World",
                           "f:saves/Locked/a=a",
                           "m:saves/Locked=0555",
                           "f:saves/Welt Größe 世界/a=a",
-                          "f:outer/World/saves/World/a=a"};
+                          "f:outer/World/saves/World/a=a",
+                          "f:server/.plovermantle-staging-Lf0000/World/a=half"};
 
 // The item at `path` and all it holds, or a mark that nothing is there.
 Snapshot itemAt(const fs::path& path) {
@@ -176,8 +176,7 @@ private slots:
                 QVERIFY2(arrived == source, where);
                 QVERIFY2(disk(s, false) == outside, where);
                 const std::string props = rewriteFailed ? "old" : name;
-                QVERIFY2(readFile(s.server / "server.properties") == "level-name=" + props + "\n",
-                         where);
+                QVERIFY2(readFile(s.server / "server.properties") == "level-name=" + props, where);
             } else {
                 QVERIFY2(!rewriteFailed, where);
                 QVERIFY2(told == alerts || told.back() == unableToCopy ||
@@ -250,7 +249,7 @@ private slots:
             writeFile(s.saves / "World/region" / std::string(1, c), std::string(300'000, c));
         }
         s.server = small / "server";
-        buildTree(s.server, {"f:server.properties=level-name=old\n", "f:World/level.dat=old",
+        buildTree(s.server, {"f:server.properties=level-name=old", "f:World/level.dat=old",
                              "f:World/r=" + std::string(300'000, 'o')});
         const Snapshot before = disk(s);
         s.copy();

@@ -48,7 +48,7 @@ inline const Alert worldCopied{
 struct CopyScene {
     CopyScene() {
         buildTree(saves / "World", sampleWorld);
-        buildTree(root, {"f:server/server.properties=level-name=old\n"});
+        buildTree(root, {"f:server/server.properties=level-name=old"});
     }
     ~CopyScene() { makeRemovable(root); }
     CopyScene(const CopyScene&) = delete;
