@@ -94,7 +94,8 @@ private slots:
     void listsTheWorldsWithNoneSelected_data() {
         QTest::addColumn<QStringList>("worlds");
         QTest::addColumn<QString>("placeholder");
-        QTest::newRow("worlds found") << QStringList{"Alpha", "Beta World"} << "Choose a world";
+        QTest::newRow("worlds found")
+            << QStringList{"Alpha", "Beta Größe 世界"} << "Choose a world";
         QTest::newRow("no saves folder") << QStringList{} << "No worlds found";
     }
 
@@ -118,7 +119,6 @@ private slots:
         // Where the worlds were looked for is the first thing to check when one is missing.
         QVERIFY2(list.toolTip().contains(QString::fromStdString(saves())),
                  qPrintable(list.toolTip()));
-        QCOMPARE(globalFullPath(), std::optional(saves().string()));
         QCOMPARE(fs::exists(saves()), !worlds.isEmpty()); // looked at, never created
         QVERIFY(app.dialogs.alerts.empty());
 

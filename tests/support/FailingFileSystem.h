@@ -2,50 +2,97 @@
 
 #include "platform/PosixFileSystem.h"
 
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace Plovermantle::Testing {
 
-// The real disk, except that chosen file operations fail. Every call of every operation is
-// counted from 1, and the calls whose numbers are in `failAt` fail once each, the way the disk
-// would: a failed file copy leaves part of its file behind, anything else changes nothing. A flush
-// to disk is only counted.
+// The real disk, except that chosen file operations fail the way the disk would: a failed file copy
+// leaves part of its file behind, anything else changes nothing. Calls are counted from 1; one
+// fails when its number is in `failAt` or when `failIf` says so of its "operation path" line.
 class FailingFileSystem : public PosixFileSystem {
+    using Base = PosixFileSystem;
+    using Path = std::string;
+
 public:
     std::set<int> failAt;
+    std::function<bool(const std::string& call)> failIf;
     // Answers every exchange as a file system without the call would.
     bool exchangeUnsupported = false;
 
     int operations = 0;
-    // One line per call, "name path", in order; the failed ones end in " FAILED".
+    // One "operation path" line per call, in order; the failed ones end in " FAILED".
     std::vector<std::string> calls;
-    // The names of the operations that were made to fail.
+    // The operations that were made to fail.
     std::vector<std::string> failed;
 
-    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
-    std::optional<std::string> readTextFile(const std::string& path) override;
-    bool writeFileAtomically(const std::string& path, std::string_view contents) override;
-    std::optional<ItemInfo> itemInfo(const std::string& path) override;
-    std::optional<std::vector<std::string>> folderEntries(const std::string& folder) override;
-    std::optional<std::string> canonicalPath(const std::string& path) override;
-    bool makeFolder(const std::string& path) override;
-    std::optional<std::string> makeTemporaryFolder(const std::string& parent,
-                                                   const std::string& prefix) override;
-    bool copyRegularFile(const std::string& from, const std::string& to,
-                         const ContentProgress& progress) override;
-    std::optional<std::string> readSymlink(const std::string& path) override;
-    bool makeSymlink(const std::string& target, const std::string& path) override;
-    bool setAttributes(const std::string& path, const ItemInfo& like) override;
-    bool renameItem(const std::string& from, const std::string& to) override;
-    ExchangeResult exchangeItems(const std::string& first, const std::string& second) override;
-    bool removeTree(const std::string& path) override;
-    bool flushToDisk(const std::string& path) override;
+    std::optional<std::string> readTextFile(const Path& p) override {
+        return ok(__func__, p) ? Base::readTextFile(p) : std::nullopt;
+    }
+    bool writeFileAtomically(const Path& p, std::string_view text) override {
+        return ok(__func__, p) && Base::writeFileAtomically(p, text);
+    }
+    std::optional<ItemInfo> itemInfo(const Path& p) override {
+        return ok(__func__, p) ? Base::itemInfo(p) : std::nullopt;
+    }
+    std::optional<std::vector<std::string>> folderEntries(const Path& p) override {
+        return ok(__func__, p) ? Base::folderEntries(p) : std::nullopt;
+    }
+    std::optional<std::string> canonicalPath(const Path& p) override {
+        return ok(__func__, p) ? Base::canonicalPath(p) : std::nullopt;
+    }
+    bool makeFolder(const Path& p) override { return ok(__func__, p) && Base::makeFolder(p); }
+    std::optional<std::string> makeTemporaryFolder(const Path& p, const Path& prefix) override {
+        return ok(__func__, p) ? Base::makeTemporaryFolder(p, prefix) : std::nullopt;
+    }
+    bool copyRegularFile(const Path& from, const Path& to, const ContentProgress& told) override {
+        if (ok(__func__, from)) {
+            return Base::copyRegularFile(from, to, told);
+        }
+        // As a full disk would: the file is made, and only part of it written.
+        if (Base::copyRegularFile(from, to, told)) {
+            std::filesystem::resize_file(to, std::filesystem::file_size(to) / 2);
+        }
+        return false;
+    }
+    std::optional<std::string> readSymlink(const Path& p) override {
+        return ok(__func__, p) ? Base::readSymlink(p) : std::nullopt;
+    }
+    bool makeSymlink(const Path& target, const Path& p) override {
+        return ok(__func__, p) && Base::makeSymlink(target, p);
+    }
+    bool setAttributes(const Path& p, const ItemInfo& like) override {
+        return ok(__func__, p) && Base::setAttributes(p, like);
+    }
+    bool renameItem(const Path& from, const Path& to) override {
+        return ok(__func__, from) && Base::renameItem(from, to);
+    }
+    ExchangeResult exchangeItems(const Path& first, const Path& second) override {
+        if (!ok(__func__, first)) {
+            return ExchangeResult::Failed;
+        }
+        return exchangeUnsupported ? ExchangeResult::Unsupported
+                                   : Base::exchangeItems(first, second);
+    }
+    bool removeTree(const Path& p) override { return ok(__func__, p) && Base::removeTree(p); }
+    // Counted but not done: a sync of the whole disk per copy would make the tests crawl.
+    bool flushToDisk(const Path& p) override { return ok(__func__, p); }
 
 private:
-    // Counts the call and answers whether it is to fail.
-    bool fails(const char* operation, const std::string& path);
+    // Counts the call and answers whether it may go ahead.
+    bool ok(const char* operation, const Path& path) {
+        std::string call = std::string(operation) + ' ' + path;
+        const bool fail = failAt.contains(++operations) || (failIf && failIf(call));
+        if (fail) {
+            failed.emplace_back(operation);
+            call += " FAILED";
+        }
+        calls.push_back(std::move(call));
+        return !fail;
+    }
 };
 
 } // namespace Plovermantle::Testing

@@ -7,21 +7,20 @@
 
 namespace Plovermantle::Testing {
 
-// Builds a tree under `root` from short entries, in order; names may hold "/" to nest:
-//   "d:name" a folder, "d:name:0555" one with those permission bits (set as the entry is reached,
-//   so list a read-only folder's contents before it), "f:name=contents" a file, "f:name=text:0640"
-//   one with those bits, "l:name>target" a symbolic link, "p:name" a named pipe, "s:name" a
-//   listening socket.
+// Builds `entries` under `root` in order, with the folders above each: "d:path" a folder,
+// "f:path=contents" a file, "l:path>target" a symbolic link, "p:path" a named pipe, and
+// "m:path=0555" gives an item those permission bits (so list a read-only folder's contents first).
+// Then dates everything under `root` far back, so that a copy that loses a time shows.
 void buildTree(const std::filesystem::path& root, const std::vector<std::string>& entries);
 
-// Every item at and under `path`, links not followed, keyed by the path relative to `path` ("" for
-// itself): its kind, permission bits, modification time to the nanosecond, and a file's contents
-// or a link's target. Pipes, sockets and devices are left out when `withSpecial` is false.
-std::map<std::string, std::string> snapshotTree(const std::filesystem::path& path,
-                                                bool withSpecial = true);
+// Every item at and under `path`, links not followed, keyed by its path relative to `path` ("" for
+// itself): kind, permission bits, modification time, and a file's content hash or a link's target.
+// Pipes, sockets and devices are left out.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshotTree(const std::filesystem::path& path);
 
-// Lets the owner into every folder under `root` again, so that a test's temporary folder can be
-// removed by a user who is not the superuser after it made read-only folders.
+// Lets the owner into every folder under `root`, so that a test's folder holding read-only folders
+// can be removed by a user who is not the superuser.
 void makeRemovable(const std::filesystem::path& root);
 
 // The names directly in `folder` that start with ".plovermantle", sorted.
