@@ -16,18 +16,10 @@ using namespace Plovermantle::Testing;
 using namespace std::string_view_literals;
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
-using Alerts = std::vector<Alert>;
 
 Q_DECLARE_METATYPE(Alerts)
 
 namespace {
-
-Alert error(const char* text) {
-    return Alert{{}, "Error!", text, AlertStyle::Warning};
-}
-const Alert writeFailed = error("Unable to write server.properties. Yeah, do it yourself...");
-const Alert unreadable = error("Unable to read server.properties: it is missing, unreadable or not "
-                               "UTF-8 text. Nothing was changed.");
 
 // A server folder whose path holds blanks and non-ASCII letters, on the real disk behind a fault
 // injector.
