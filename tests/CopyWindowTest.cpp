@@ -1,10 +1,8 @@
 // The whole copy through the real window and real message boxes, as a user clicks through it.
-#include "app/AppDelegate.h"
-#include "app/MainInterface.h"
 #include "platform/QtDialogs.h"
 #include "settings/Settings.h"
 #include "support/CopyScene.h"
-#include "ui_MainWindow.h"
+#include "support/TestApp.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -63,35 +61,26 @@ public:
 
 private slots:
     // The menu's Copy answered Cancel changes nothing; the button's answered Replace puts the
-    // world, a file of several reads included, in place and points the server at it.
+    // world in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path saves = savesFolderPath();
         const fs::path server = home / "Game Server";
         buildTree(saves / "Island", sampleWorld);
-        std::string big((std::size_t{5} << 19) + 1, '\0');
-        for (std::size_t i = 0; i < big.size(); ++i) {
-            big[i] = static_cast<char>(i % 251);
-        }
-        writeFile(saves / "Island/region/r.1.1.mca", big);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
-        QTemporaryDir dir;
-        PosixFileSystem files;
-        QtPreferences prefs(dir.filePath(QStringLiteral("prefs.ini")));
-        prefs.setString(serverPathConst(), server.string());
-        ClickingDialogs dialogs;
-        dialogs.answers = {QStringLiteral("Cancel"), QStringLiteral("Replace")};
-        MainInterface app({files, prefs, dialogs});
+        TestApp<PosixFileSystem, ClickingDialogs> app;
+        app.prefs.setString(serverPathConst(), server.string());
+        app.dialogs.answers = {QStringLiteral("Cancel"), QStringLiteral("Replace")};
         app.window().show();
-        app.delegate().applicationDidFinishLaunching();
+        app.launch();
         app.ui().worldList->setCurrentIndex(app.ui().worldList->findText(QStringLiteral("Island")));
         const Snapshot before = snapshotTree(server);
 
         app.ui().actionCopy->trigger();
-        QCOMPARE(dialogs.seen, Alerts{worldExists});
+        QCOMPARE(app.dialogs.seen, Alerts{worldExists});
         QCOMPARE(snapshotTree(server), before);
 
         QTest::mouseClick(app.ui().copyButton, Qt::LeftButton);
-        QCOMPARE(dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
+        QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
         QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves / "Island"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(readFile(server / "server.properties.backup"), std::string("level-name=world\n"));

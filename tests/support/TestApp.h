@@ -12,7 +12,7 @@ namespace Plovermantle::Testing {
 
 // One run of the real window, built as the app builds it, with recorded dialogs and a settings
 // file of its own; given an earlier run's settings file, it stands for a restart.
-template <class Files = PosixFileSystem> struct TestApp {
+template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> struct TestApp {
     explicit TestApp(const QString& prefsFile = {})
         : prefsPath(prefsFile.isEmpty() ? dir.filePath(QStringLiteral("prefs.ini")) : prefsFile),
           prefs(prefsPath), interface(platform()) {}
@@ -26,7 +26,7 @@ template <class Files = PosixFileSystem> struct TestApp {
     QString prefsPath;
     Files files;
     QtPreferences prefs;
-    RecordingDialogs dialogs;
+    Recorder dialogs;
     MainInterface interface;
 };
 

@@ -68,9 +68,6 @@ void forgetLaunch() {
 
 int RecordingDialogs::runAlert(const Alert& alert) {
     alerts.push_back(alert);
-    if (onAlert) {
-        onAlert(alert);
-    }
     if (alertAnswers.empty()) {
         return alertFirstButtonReturn;
     }

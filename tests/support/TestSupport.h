@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <deque>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +23,27 @@ std::string readFile(const std::filesystem::path& path);
 std::vector<std::string> entries(const std::filesystem::path& folder);
 // The bytes of `text`, NULs included, for comparing with QCOMPARE.
 QByteArray bytes(std::string_view text);
+
+// The alerts the app shows, word for word.
+using Alerts = std::vector<Alert>;
+inline Alert errorAlert(const char* text) {
+    return {{}, "Error!", text, AlertStyle::Warning};
+}
+inline const Alert comeOn{{},
+                          "Come on!",
+                          "You must supply the what and where if you expect me to work for you.",
+                          AlertStyle::Warning};
+inline const Alert worldExists{
+    {"Replace", "Cancel"}, "World exists!", "Do you want to replace?", AlertStyle::Warning};
+inline const Alert unableToReplace = errorAlert("Unable to replace world.");
+inline const Alert unableToCopy = errorAlert("Unable to copy world.");
+inline const Alert worldCopied{
+    {}, "World copied.", "Be sure to restart the server.", AlertStyle::Informational};
+inline const Alert writeFailed =
+    errorAlert("Unable to write server.properties. Yeah, do it yourself...");
+inline const Alert unreadable =
+    errorAlert("Unable to read server.properties: it is missing, unreadable "
+               "or not UTF-8 text. Nothing was changed.");
 
 // Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
 void forgetLaunch();
@@ -50,8 +70,6 @@ public:
     std::deque<int> alertAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
     int folderChooserRuns = 0;
-    // Called as each alert is shown, before it is answered.
-    std::function<void(const Alert&)> onAlert;
 };
 
 // A listing that answers exactly what a test says, in that order; every other operation goes to the
