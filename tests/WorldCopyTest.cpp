@@ -57,10 +57,6 @@ Snapshot disk(const CopyScene& scene, bool server = true) {
     return items;
 }
 
-Alert error(const char* text) {
-    return {{}, "Error!", text, AlertStyle::Warning};
-}
-
 } // namespace
 
 class WorldCopyTest : public QObject {
@@ -87,13 +83,15 @@ private slots:
         const QByteArray none;
         const Alerts copied{worldCopied};
         const Alerts replaced{worldExists, worldCopied};
-        const Alert badName = error("The world's name cannot be used as a folder name.");
-        const Alert same = error("The server folder is the saves folder, so the world would be "
-                                 "copied onto itself. Choose another server folder.");
-        const Alert inside = error("The server folder is inside the world, so the world would be "
-                                   "copied into itself. Choose another server folder.");
-        const Alert around =
-            error("The world is inside the folder it would replace. Choose another server folder.");
+        const Alert badName = errorAlert("The world's name cannot be used as a folder name.");
+        const Alert same =
+            errorAlert("The server folder is the saves folder, so the world would be "
+                       "copied onto itself. Choose another server folder.");
+        const Alert inside =
+            errorAlert("The server folder is inside the world, so the world would be "
+                       "copied into itself. Choose another server folder.");
+        const Alert around = errorAlert(
+            "The world is inside the folder it would replace. Choose another server folder.");
         row("new world", "World", "server", copied);
         row("replaces a world", "World", "taken", replaced);
         row("replaces a world, no exchange", "World", "taken", replaced, replace, true);
