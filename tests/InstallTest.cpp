@@ -51,9 +51,7 @@ private slots:
             installed << QDir(prefix.path()).relativeFilePath(it.next());
         }
         installed.sort();
-        QStringList expected{program, desktopEntry, icon, metainfo};
-        expected.sort();
-        QCOMPARE(installed, expected);
+        QCOMPARE(installed, (QStringList{program, desktopEntry, icon, metainfo}));
         const QSettings entry(path(desktopEntry), QSettings::IniFormat);
         QCOMPARE("bin/" + entry.value("Desktop Entry/Exec").toString(), program);
         QVERIFY(QFileInfo(path(program)).isExecutable());

@@ -49,11 +49,8 @@ private slots:
         QTimer::singleShot(0, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 shown = box->text() + '|' + box->informativeText();
-                const auto titled = [&](QAbstractButton* b) {
-                    return b->text() == pressed;
-                };
                 const QList<QAbstractButton*> shownButtons = box->buttons();
-                const auto it = std::find_if(shownButtons.begin(), shownButtons.end(), titled);
+                const auto it = std::ranges::find(shownButtons, pressed, &QAbstractButton::text);
                 it != shownButtons.end() ? (*it)->click() : QTest::keyClick(box, Qt::Key_Escape);
             }
         });

@@ -164,8 +164,7 @@ private slots:
         // The kernel holds root to a lowered file size limit too: a disk that fills up mid-write.
         rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit lowered = saved;
-        lowered.rlim_cur = 4096;
+        const rlimit lowered{4096, saved.rlim_max};
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
         ::setrlimit(RLIMIT_FSIZE, &lowered);
         server.run(std::string(65536, 'x'));

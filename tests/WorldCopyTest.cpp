@@ -40,11 +40,6 @@ const Layout surroundings{"f:taken/World/level.dat=old",
                           "f:outer/World/saves/World/a=a",
                           "f:server/.plovermantle-staging-Lf0000/World/a=half"};
 
-// The item at `path` and all it holds, or a mark that nothing is there.
-Snapshot itemAt(const fs::path& path) {
-    return fs::exists(fs::symlink_status(path)) ? snapshotTree(path) : Snapshot{{"", "nothing"}};
-}
-
 // The scene without our working folders, checked on their own, or the server folder's own time,
 // which even a copy that fails touches; with `server` false, without all of the server folder.
 Snapshot disk(const CopyScene& scene, bool server = true) {
@@ -163,7 +158,7 @@ private slots:
                     told.erase(told.end() - 2); // what the rewrite had to tell
                 }
                 QVERIFY2(told == alerts, where);
-                Snapshot arrived = itemAt(s.server / name);
+                Snapshot arrived = snapshotTree(s.server / name);
                 Snapshot source = snapshotTree(s.saves / name);
                 // The top folder's own bits go on after the move: should that fail, the world is
                 // whole all the same.
@@ -255,10 +250,8 @@ private slots:
         s.dialogs.cancelAfterCalls = calls;
         s.copy();
         QCOMPARE(s.dialogs.progressRuns.at(0).calls, calls);
-        const bool flushed =
-            std::any_of(s.files.calls.begin(), s.files.calls.end(),
-                        [](const auto& call) { return call.starts_with("flush"); });
-        QCOMPARE(flushed, whileFlushing);
+        QCOMPARE(std::ranges::any_of(s.files.calls, [](auto& c) { return c.starts_with("flush"); }),
+                 whileFlushing);
         QCOMPARE(s.dialogs.alerts, replacing ? Alerts{worldExists} : Alerts{});
         QCOMPARE(disk(s), before);
         QVERIFY(workingFoldersIn(s.server).empty());
@@ -275,10 +268,9 @@ private slots:
         QCOMPARE(last, (WorkProgress{last.filesTotal, last.filesTotal, last.bytesTotal,
                                      last.bytesTotal}));
         QCOMPARE(std::count(reports.begin(), reports.end(), last), 1);
-        for (std::size_t i = 1; i < reports.size(); ++i) {
-            QVERIFY(reports[i].bytesDone >= reports[i - 1].bytesDone &&
-                    reports[i].filesDone >= reports[i - 1].filesDone);
-        }
+        QVERIFY(std::ranges::is_sorted(reports, [](const auto& a, const auto& b) {
+            return a.bytesDone < b.bytesDone || a.filesDone < b.filesDone;
+        }));
     }
 
     void aFullDiskLosesNothing() {

@@ -43,15 +43,12 @@ struct CopyScene {
     CopyScene& operator=(const CopyScene&) = delete;
 
     // The field's text is not the folder in use: only the folder in use counts.
-    WorldCopyInputs inputs(const std::string& world = "World") const {
-        return {"shown", world, saves.string(), server.string()};
-    }
+    void copy() { copy({"shown", "World", saves.string(), server.string()}); }
     void copy(const WorldCopyInputs& given) {
         copyWorld(platform, given, [&](const std::string& folder) {
             rewriteServerProps(platform, folder, *given.selectedWorld);
         });
     }
-    void copy() { copy(inputs()); }
 
     QTemporaryDir dir;
     std::filesystem::path root = dir.path().toStdString();

@@ -14,8 +14,8 @@ namespace Plovermantle::Testing {
 // file of its own; given an earlier run's settings file, it stands for a restart.
 template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> struct TestApp {
     explicit TestApp(const QString& prefsFile = {})
-        : prefsPath(prefsFile.isEmpty() ? dir.filePath(QStringLiteral("prefs.ini")) : prefsFile),
-          prefs(prefsPath), interface(platform()) {}
+        : prefs(prefsFile.isEmpty() ? dir.filePath(QStringLiteral("prefs.ini")) : prefsFile),
+          interface(platform()) {}
 
     Platform platform() { return {files, prefs, dialogs}; }
     void launch() { interface.delegate().applicationDidFinishLaunching(); }
@@ -23,7 +23,6 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
     QMainWindow& window() { return interface.window(); }
 
     QTemporaryDir dir;
-    QString prefsPath;
     Files files;
     QtPreferences prefs;
     Recorder dialogs;

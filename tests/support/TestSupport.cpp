@@ -86,8 +86,8 @@ std::optional<std::string> RecordingDialogs::chooseFolder() {
     return answer;
 }
 
-void RecordingDialogs::runWithProgress(const std::string& label, const ReportingWork& work) {
-    progressRuns.push_back({label, {}});
+void RecordingDialogs::runWithProgress(const std::string& /*label*/, const ReportingWork& work) {
+    progressRuns.emplace_back();
     const std::size_t run = progressRuns.size() - 1;
     work([this, run](const WorkProgress& progress) {
         ProgressRun& current = progressRuns[run];

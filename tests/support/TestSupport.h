@@ -58,7 +58,6 @@ public:
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
     struct ProgressRun {
-        std::string label;
         std::vector<WorkProgress> reports; // each change of progress
         std::size_t calls = 0;             // reports and questions alike
     };
