@@ -183,7 +183,7 @@ private slots:
 
         server.interface.delegate().replaceServerProps(server.root.string());
         QCOMPARE(server.dialogs.alerts, std::vector<Alert>{writeFailed});
-        QCOMPARE(server.files.operations, 0);
+        QCOMPARE(server.files.calls, Names{});
         QCOMPARE(entries(server.root), Names{"server.properties"});
     }
 };

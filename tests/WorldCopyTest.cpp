@@ -144,7 +144,7 @@ private slots:
 
             const auto& calls = s.files.calls;
             for (std::size_t i = 0; n == 0 && i < calls.size(); ++i) {
-                total = s.files.operations;
+                total = static_cast<int>(calls.size());
                 clearing = calls[i].ends_with(leftover) ? static_cast<int>(i) + 1 : clearing;
             }
             const std::string call = n == 0 ? "" : calls[static_cast<std::size_t>(n) - 1];

@@ -23,7 +23,6 @@ public:
     // Answers every exchange as a file system without the call would.
     bool exchangeUnsupported = false;
 
-    int operations = 0;
     // One "operation path" line per call, in order; the failed ones end in " FAILED".
     std::vector<std::string> calls;
     // The operations that were made to fail.
@@ -85,7 +84,8 @@ private:
     // Counts the call and answers whether it may go ahead.
     bool ok(const char* operation, const Path& path) {
         std::string call = std::string(operation) + ' ' + path;
-        const bool fail = failAt.contains(++operations) || (failIf && failIf(call));
+        const bool fail =
+            failAt.contains(static_cast<int>(calls.size()) + 1) || (failIf && failIf(call));
         if (fail) {
             failed.emplace_back(operation);
             call += " FAILED";

@@ -34,9 +34,8 @@ void buildTree(const fs::path& root, const std::vector<std::string>& entries) {
     ::utimensat(AT_FDCWD, root.c_str(), longAgo, AT_SYMLINK_NOFOLLOW);
 }
 
-namespace {
-
-void snapshotInto(Snapshot& items, const fs::path& path, const std::string& relative) {
+Snapshot snapshotTree(const fs::path& path, const std::string& relative) {
+    Snapshot items;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
         throw std::runtime_error("cannot examine " + path.string());
@@ -48,7 +47,8 @@ void snapshotInto(Snapshot& items, const fs::path& path, const std::string& rela
         items[relative] = "folder " + common;
         for (const auto& entry : fs::directory_iterator(path)) {
             const std::string name = entry.path().filename().string();
-            snapshotInto(items, entry.path(), relative.empty() ? name : relative + "/" + name);
+            items.merge(
+                snapshotTree(entry.path(), relative.empty() ? name : relative + "/" + name));
         }
     } else if (S_ISREG(status.st_mode)) {
         items[relative] =
@@ -56,13 +56,6 @@ void snapshotInto(Snapshot& items, const fs::path& path, const std::string& rela
     } else if (S_ISLNK(status.st_mode)) {
         items[relative] = "link " + common + fs::read_symlink(path).string();
     }
-}
-
-} // namespace
-
-Snapshot snapshotTree(const fs::path& path) {
-    Snapshot items;
-    snapshotInto(items, path, std::string());
     return items;
 }
 

@@ -15,9 +15,9 @@ void buildTree(const std::filesystem::path& root, const std::vector<std::string>
 
 // Every item at and under `path`, links not followed, keyed by its path relative to `path` ("" for
 // itself): kind, permission bits, modification time, and a file's content hash or a link's target.
-// Pipes, sockets and devices are left out.
+// Pipes, sockets and devices are left out. `relative` prefixes the keys.
 using Snapshot = std::map<std::string, std::string>;
-Snapshot snapshotTree(const std::filesystem::path& path);
+Snapshot snapshotTree(const std::filesystem::path& path, const std::string& relative = "");
 
 // Lets the owner into every folder under `root`, so that a test's folder holding read-only folders
 // can be removed by a user who is not the superuser.
