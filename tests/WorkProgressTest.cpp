@@ -47,10 +47,8 @@ private slots:
                 return;
             }
             const bool modal = dialog->windowModality() == Qt::ApplicationModal;
-            shown = QStringLiteral("%1 | %2/1000%3")
-                        .arg(dialog->labelText())
-                        .arg(dialog->value())
-                        .arg(modal ? ", modal" : "");
+            shown = dialog->labelText() + " | " + QString::number(dialog->value()) + "/1000" +
+                    (modal ? ", modal" : "");
             const auto buttons = dialog->findChildren<QPushButton*>();
             if (buttons.size() == 1) {
                 buttons.first()->click();

@@ -11,12 +11,21 @@ using namespace Plovermantle::Testing;
 namespace fs = std::filesystem;
 using Layout = std::vector<std::string>;
 
-Q_DECLARE_METATYPE(Alerts)
-
 namespace {
 
 constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
+
+// One copy: what is chosen, where, what the alerts say, and the answer to a replace prompt.
+struct Case {
+    QByteArray world;   // null when none is selected
+    std::string server; // in the scene; empty when none is in use
+    Alerts alerts;
+    int answer = replace;
+    bool noExchange = false;
+    std::string field = "shown";
+    std::string saves = "saves";
+};
 
 // Around the sample world: server folders with an old world, a plain file and a link where the
 // world goes, a crash's leftover, links to the saves folder and into the world, other worlds, and a
@@ -54,6 +63,8 @@ Snapshot disk(const CopyScene& scene, bool server = true) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(Case)
+
 class WorldCopyTest : public QObject {
     Q_OBJECT
 
@@ -62,18 +73,9 @@ private slots:
     // everything stays exactly as it was, or the whole world arrives and only then is
     // server.properties pointed at it; the alerts say which, the success alert last and once.
     void copiesWholeOrNotAtAll_data() {
-        QTest::addColumn<QByteArray>("world"); // null when none is selected
-        QTest::addColumn<QString>("server");   // in the scene; empty when none is in use
-        QTest::addColumn<Alerts>("alerts");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("noExchange");
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("saves");
-        const auto row = [](const char* name, const QByteArray& world, const char* server,
-                            const Alerts& alerts, int answer = replace, bool noExchange = false,
-                            const char* field = "shown", const char* saves = "saves") {
-            QTest::newRow(name) << world << QString(server) << alerts << answer << noExchange
-                                << QString(field) << QString(saves);
+        QTest::addColumn<Case>("c");
+        const auto row = [](const char* name, const Case& c) {
+            QTest::newRow(name) << c;
         };
         const QByteArray none;
         const Alerts copied{worldCopied};
@@ -87,60 +89,54 @@ private slots:
                        "copied into itself. Choose another server folder.");
         const Alert around = errorAlert(
             "The world is inside the folder it would replace. Choose another server folder.");
-        row("new world", "World", "server", copied);
-        row("replaces a world", "World", "taken", replaced);
-        row("replaces a world, no exchange", "World", "taken", replaced, replace, true);
-        row("replaces a plain file", "World", "plain", replaced);
-        row("replaces a link, not its target", "World", "linked", replaced);
-        row("Cancel keeps what is there", "World", "taken", {worldExists}, cancel);
-        row("closing the prompt keeps it", "World", "taken", {worldExists}, alertClosedReturn);
-        row("read-only world", "Locked", "server", copied);
-        row("name used exactly", "Welt Größe 世界", "server", copied);
-        row("server folder beside the world", "World", "saves/World2", copied);
-        row("empty field", "World", "server", {comeOn}, replace, false, "");
-        row("no world selected", none, "server", {comeOn});
-        row("blank field, no world", none, "server", {comeOn}, replace, false, "  ");
-        row("no server folder in use", "World", "", {comeOn});
-        row("empty name", "", "server", {badName});
-        row("dot", ".", "server", {badName});
-        row("dot dot", "..", "server", {badName});
-        row("name climbs out", "../server", "server", {badName});
-        row("name holds a NUL", QByteArray("World\0x", 7), "server", {badName});
-        row("server folder is the saves folder", "World", "saves", {same});
-        row("the same through a link", "World", "link-to-saves", {same});
-        row("server folder is the world", "World", "saves/World", {inside});
-        row("server folder deep in the world", "World", "saves/World/DIM-1", {inside});
-        row("inside the world through a link", "World", "link-to-world", {inside});
-        row("world inside what it replaces", "World", "outer", {around}, replace, false, "shown",
-            "outer/World/saves");
-        row("world gone", "Gone", "server", {unableToCopy});
-        row("world is a link", "Linked", "server", {unableToCopy});
-        row("server folder gone, not made", "World", "gone", {unableToCopy});
+        row("new world", {"World", "server", copied});
+        row("replaces a world", {"World", "taken", replaced});
+        row("replaces a world, no exchange", {"World", "taken", replaced, replace, true});
+        row("replaces a plain file", {"World", "plain", replaced});
+        row("replaces a link, not its target", {"World", "linked", replaced});
+        row("Cancel keeps what is there", {"World", "taken", {worldExists}, cancel});
+        row("closing the prompt keeps it", {"World", "taken", {worldExists}, alertClosedReturn});
+        row("read-only world", {"Locked", "server", copied});
+        row("name used exactly", {"Welt Größe 世界", "server", copied});
+        row("server folder beside the world", {"World", "saves/World2", copied});
+        row("empty field", {"World", "server", {comeOn}, replace, false, ""});
+        row("no world selected", {none, "server", {comeOn}});
+        row("blank field, no world", {none, "server", {comeOn}, replace, false, "  "});
+        row("no server folder in use", {"World", "", {comeOn}});
+        row("empty name", {"", "server", {badName}});
+        row("dot", {".", "server", {badName}});
+        row("dot dot", {"..", "server", {badName}});
+        row("name climbs out", {"../server", "server", {badName}});
+        row("name holds a NUL", {QByteArray("World\0x", 7), "server", {badName}});
+        row("server folder is the saves folder", {"World", "saves", {same}});
+        row("the same through a link", {"World", "link-to-saves", {same}});
+        row("server folder is the world", {"World", "saves/World", {inside}});
+        row("server folder deep in the world", {"World", "saves/World/DIM-1", {inside}});
+        row("inside the world through a link", {"World", "link-to-world", {inside}});
+        row("world inside what it replaces",
+            {"World", "outer", {around}, replace, false, "shown", "outer/World/saves"});
+        row("world gone", {"Gone", "server", {unableToCopy}});
+        row("world is a link", {"Linked", "server", {unableToCopy}});
+        row("server folder gone, not made", {"World", "gone", {unableToCopy}});
     }
 
     void copiesWholeOrNotAtAll() {
-        QFETCH(QByteArray, world);
-        QFETCH(QString, server);
-        QFETCH(Alerts, alerts);
-        QFETCH(int, answer);
-        QFETCH(bool, noExchange);
-        QFETCH(QString, field);
-        QFETCH(QString, saves);
+        QFETCH(Case, c);
+        const auto& [world, server, alerts, answer, noExchange, field, saves] = c;
         const std::string name = world.toStdString();
         int total = 0;
         int clearing = 0; // the last operation on the crash's leftover
         for (int n = 0; n <= total; ++n) {
             CopyScene s;
             buildTree(s.root, surroundings);
-            s.server = s.root / server.toStdString();
+            s.server = s.root / server;
             s.files.exchangeUnsupported = noExchange;
             s.dialogs.alertAnswers = {answer};
             const Snapshot before = disk(s);
             const Snapshot outside = disk(s, false);
             s.files.failAt = {n};
-            s.copy({field.toStdString(), world.isNull() ? std::nullopt : std::optional(name),
-                    (s.root / saves.toStdString()).string(),
-                    server.isEmpty() ? "" : s.server.string()});
+            s.copy({field, world.isNull() ? std::nullopt : std::optional(name),
+                    (s.root / saves).string(), server.empty() ? "" : s.server.string()});
 
             const auto& calls = s.files.calls;
             for (std::size_t i = 0; n == 0 && i < calls.size(); ++i) {
