@@ -66,26 +66,6 @@ void forgetLaunch() {
     globalServerPath() = std::string();
 }
 
-int RecordingDialogs::runAlert(const Alert& alert) {
-    alerts.push_back(alert);
-    if (alertAnswers.empty()) {
-        return alertFirstButtonReturn;
-    }
-    const int answer = alertAnswers.front();
-    alertAnswers.pop_front();
-    return answer;
-}
-
-std::optional<std::string> RecordingDialogs::chooseFolder() {
-    ++folderChooserRuns;
-    if (folderAnswers.empty()) {
-        return std::nullopt;
-    }
-    auto answer = folderAnswers.front();
-    folderAnswers.pop_front();
-    return answer;
-}
-
 void RecordingDialogs::runWithProgress(const std::string& /*label*/, const ReportingWork& work) {
     progressRuns.emplace_back();
     const std::size_t run = progressRuns.size() - 1;
@@ -97,11 +77,6 @@ void RecordingDialogs::runWithProgress(const std::string& /*label*/, const Repor
         ++current.calls;
         return !cancelAfterCalls || current.calls < *cancelAfterCalls;
     });
-}
-
-std::optional<std::vector<ListedEntry>> ScriptedListing::listFolder(const std::string& folder) {
-    foldersListed.push_back(folder);
-    return answer;
 }
 
 } // namespace Plovermantle::Testing

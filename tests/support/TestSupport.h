@@ -53,8 +53,14 @@ void forgetLaunch();
 // run with progress runs at once on the calling thread, its reports recorded.
 class RecordingDialogs : public Dialogs {
 public:
-    int runAlert(const Alert& alert) override;
-    std::optional<std::string> chooseFolder() override;
+    int runAlert(const Alert& alert) override {
+        alerts.push_back(alert);
+        return next(alertAnswers, alertFirstButtonReturn);
+    }
+    std::optional<std::string> chooseFolder() override {
+        ++folderChooserRuns;
+        return next(folderAnswers, {});
+    }
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
     struct ProgressRun {
@@ -69,13 +75,26 @@ public:
     std::deque<int> alertAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
     int folderChooserRuns = 0;
+
+private:
+    // The script's next answer, or `otherwise` once it is spent.
+    template <typename T> static T next(std::deque<T>& script, T otherwise) {
+        if (!script.empty()) {
+            otherwise = std::move(script.front());
+            script.pop_front();
+        }
+        return otherwise;
+    }
 };
 
 // A listing that answers exactly what a test says, in that order; every other operation goes to the
 // real disk.
 class ScriptedListing : public PosixFileSystem {
 public:
-    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
+    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override {
+        foldersListed.push_back(folder);
+        return answer;
+    }
 
     std::optional<std::vector<ListedEntry>> answer;
     std::vector<std::string> foldersListed;
