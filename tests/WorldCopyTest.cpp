@@ -1,6 +1,7 @@
 #include "support/CopyScene.h"
 #include "worlds/StagedCopy.h"
 
+#include <QScopeGuard>
 #include <QTest>
 #include <cstring>
 #include <sys/mount.h>
@@ -279,10 +280,7 @@ private slots:
         if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) {
             QSKIP(qPrintable("cannot mount a tmpfs here: " + QString(std::strerror(errno))));
         }
-        const struct Unmount {
-            fs::path path;
-            ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-        } unmount{small};
+        const auto unmount = qScopeGuard([&] { ::umount2(small.c_str(), MNT_DETACH); });
         // Bigger than the file system, in several files so that some fit, over an old world.
         for (char c = 'a'; c < 'g'; ++c) {
             writeFile(s.saves / "World/region" / std::string(1, c), std::string(300'000, c));
