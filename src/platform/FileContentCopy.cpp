@@ -208,7 +208,7 @@ public:
         if (regularOut_ && (outStart_ = ::lseek(outFd_, 0, SEEK_CUR)) < 0) {
             return false;
         }
-        if (regularOut_ && options_.startWriteback) {
+        if (regularOut_) {
             pacer_.start(outStart_);
         }
         if (options_.allowCopyRange) {

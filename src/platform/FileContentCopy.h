@@ -22,9 +22,6 @@ struct ContentCopyOptions {
     // Which ways may be tried; the read/write loop is always there to fall back on.
     bool allowClone = true;
     bool allowCopyRange = true;
-    // Starts writing the copy to disk while copying, so dirty pages stay few and the flush that
-    // ends a big copy has little left to do.
-    bool startWriteback = true;
     // Stands in for copy_file_range(2) on the files' own offsets when set, so that tests can make
     // the kernel fail or stop short at a chosen point; answers like the system call.
     std::function<ssize_t(int inFd, int outFd, std::size_t length)> copyRange;
@@ -39,7 +36,8 @@ struct ContentCopyOptions {
 // The fastest way the file systems allow is used: a clone, else an in-kernel copy, else a
 // read/write loop; a slower way is only tried while nothing of the file has been copied. A regular
 // source must end up exactly as long as the bytes copied (errno EIO otherwise), so a copy cut short
-// is never reported as done. Progress is reported at least every few MiB.
+// is never reported as done. Progress is reported at least every few MiB. Writing the copy to disk
+// starts while it goes on, so that the flush ending a big copy has little left to do.
 bool copyFileContents(int inFd, int outFd, const ContentProgress& progress = {});
 bool copyFileContents(int inFd, int outFd, const ContentProgress& progress,
                       const ContentCopyOptions& options);

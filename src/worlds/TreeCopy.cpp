@@ -48,7 +48,8 @@ std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root)
                 break;
             case ItemKind::Special:
             case ItemKind::Missing:
-                ++plan.skipped;
+                // Pipes, sockets and devices are never part of a world, and a pipe could stall
+                // the copy for good: they are left out.
                 continue;
             }
             plan.items.push_back({std::move(relative), *info});

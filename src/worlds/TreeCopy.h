@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 
 #include <cstdint>
@@ -10,13 +11,8 @@
 
 namespace Plovermantle {
 
-// How far a copy has come, of all it has to do.
-struct CopyProgress {
-    std::uint64_t filesDone = 0;
-    std::uint64_t filesTotal = 0;
-    std::uint64_t bytesDone = 0;
-    std::uint64_t bytesTotal = 0;
-};
+// How far a copy has come, of all it has to do: what the progress dialog shows.
+using CopyProgress = WorkProgress;
 
 // Told as a copy goes on; answers false to stop it.
 using CopyProgressCallback = std::function<bool(const CopyProgress&)>;
@@ -33,9 +29,6 @@ struct TreePlan {
     std::vector<TreeItem> items;
     std::uint64_t files = 0; // regular files and symbolic links
     std::uint64_t bytes = 0; // the regular files' sizes
-    // Pipes, sockets and devices: never part of a world, and a pipe could stall a copy for good,
-    // so they are left out.
-    std::uint64_t skipped = 0;
 };
 
 // Walks the folder `root` without following links. Nothing when `root` is not a folder or any

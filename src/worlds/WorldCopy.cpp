@@ -103,8 +103,7 @@ Overlap overlapOf(FileSystem& files, const std::string& source, const std::strin
 } // namespace
 
 void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
-               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld,
-               const CopyProgressCallback& progress) {
+               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld) {
     Dialogs& dialogs = platform.dialogs;
     FileSystem& files = platform.files;
 
@@ -160,12 +159,7 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     // The copy is the one long step: it runs with its progress shown and may be cancelled.
     PlaceResult placed = PlaceResult::CopyFailed;
     dialogs.runWithProgress("Copying “" + name + "”", [&](const WorkProgressReport& report) {
-        placed =
-            placeCopy(files, source, serverFolder, name, replace, [&](const CopyProgress& done) {
-                const bool goOn =
-                    report({done.filesDone, done.filesTotal, done.bytesDone, done.bytesTotal});
-                return (!progress || progress(done)) && goOn;
-            });
+        placed = placeCopy(files, source, serverFolder, name, replace, report);
     });
     switch (placed) {
     case PlaceResult::Placed:

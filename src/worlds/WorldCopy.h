@@ -22,10 +22,8 @@ struct WorldCopyInputs {
 // the world's name gives way, copies the world, has `pointServerAtWorld` point the server at it,
 // and tells the user how it went. Every outcome is told in alerts; on any failure or cancel the
 // server folder is as it was and `pointServerAtWorld` is not called. The copy itself runs through
-// the dialogs' runWithProgress, where the user can cancel it; `progress`, when given, is told too,
-// from the thread the copy runs on.
+// the dialogs' runWithProgress, where the user can cancel it.
 void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
-               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld,
-               const CopyProgressCallback& progress = {});
+               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld);
 
 } // namespace Plovermantle
