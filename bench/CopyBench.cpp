@@ -24,10 +24,10 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
 
     PosixFileSystem files;
-    CopyProgress last;
+    WorkProgress last;
     const PlaceResult result =
         placeCopy(files, source.string(), destination.parent_path().string(),
-                  destination.filename().string(), false, [&](const CopyProgress& progress) {
+                  destination.filename().string(), false, [&](const WorkProgress& progress) {
                       last = progress;
                       return true;
                   });

@@ -1,5 +1,5 @@
 // The whole copy through the real window and real message boxes, as a user clicks through it.
-#include "platform/QtDialogs.h"
+#include "app/QtDialogs.h"
 #include "settings/Settings.h"
 #include "support/CopyScene.h"
 #include "support/TestApp.h"

@@ -91,13 +91,13 @@ private slots:
         const QByteArray older("older backup");
         const QByteArray latin1("motd=Gr\xf6\xdf\nlevel-name=old\n");
         QTest::newRow("rewritten") << text << "" << rewritten << text << Alerts{};
-        QTest::newRow("not UTF-8") << latin1 << "" << latin1 << older << Alerts{unreadable};
+        QTest::newRow("not UTF-8") << latin1 << "" << latin1 << older << Alerts{propsUnreadable};
         QTest::newRow("read fails")
-            << text << "readTextFile server.properties" << text << older << Alerts{unreadable};
+            << text << "readTextFile server.properties" << text << older << Alerts{propsUnreadable};
         QTest::newRow("backup fails") << text << "writeFileAtomically server.properties.backup"
-                                      << text << older << Alerts{writeFailed};
+                                      << text << older << Alerts{propsWriteFailed};
         QTest::newRow("rewrite fails") << text << "writeFileAtomically server.properties" << text
-                                       << text << Alerts{writeFailed};
+                                       << text << Alerts{propsWriteFailed};
     }
 
     void backsUpThenRewrites() {
@@ -170,7 +170,7 @@ private slots:
         server.run(std::string(65536, 'x'));
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
-        QCOMPARE(server.dialogs.alerts, Alerts{writeFailed});
+        QCOMPARE(server.dialogs.alerts, Alerts{propsWriteFailed});
         QCOMPARE(readFile(server.props()), std::string("level-name=old\n"));
         QCOMPARE(entries(server.root), (Names{"server.properties", "server.properties.backup"}));
     }
@@ -182,7 +182,7 @@ private slots:
         writeFile(server.props(), "level-name=world\n");
 
         server.interface.delegate().replaceServerProps(server.root.string());
-        QCOMPARE(server.dialogs.alerts, std::vector<Alert>{writeFailed});
+        QCOMPARE(server.dialogs.alerts, std::vector<Alert>{propsWriteFailed});
         QCOMPARE(server.files.calls, Names{});
         QCOMPARE(entries(server.root), Names{"server.properties"});
     }

@@ -129,13 +129,28 @@ private slots:
             app.ui().actionChooseServer->trigger(); // cancelled
             app.ui().actionChooseServer->trigger(); // accepted with no folder
             QCOMPARE(places(app), QStringList(3, odd));
-            QCOMPARE(app.dialogs.folderChooserRuns, 3);
+            QCOMPARE(app.dialogs.chooserStarts.size(), std::size_t{3});
             QVERIFY(app.dialogs.alerts.empty());
         }
         globalServerPath() = std::string();
         App restarted(prefsFile);
         restarted.launch();
         QCOMPARE(places(restarted), QStringList(3, odd));
+    }
+
+    // The chooser opens where the user is: the folder in use, the nearest one left above it, or
+    // home.
+    void chooserOpensAtTheFolderInUse() {
+        QTemporaryDir dir;
+        const std::string server = dir.filePath(QStringLiteral("server")).toStdString();
+        fs::create_directories(server);
+        App app;
+        for (const auto& [inUse, opensAt] : std::vector<std::pair<std::string, std::string>>{
+                 {server, server}, {server + "/gone/deeper", server}, {"", home.string()}}) {
+            globalServerPath() = inUse;
+            app.ui().actionChooseServer->trigger();
+            QCOMPARE(app.dialogs.chooserStarts.back(), opensAt);
+        }
     }
 
     void tabOrderFollowsTheReadingOrder() {

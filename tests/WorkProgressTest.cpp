@@ -1,4 +1,4 @@
-#include "platform/QtDialogs.h"
+#include "app/QtDialogs.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -81,15 +81,10 @@ private slots:
         const QByteArray none;
         const Alerts copied{worldCopied};
         const Alerts replaced{worldExists, worldCopied};
-        const Alert badName = errorAlert("The world's name cannot be used as a folder name.");
-        const Alert same =
-            errorAlert("The server folder is the saves folder, so the world would be "
-                       "copied onto itself. Choose another server folder.");
-        const Alert inside =
-            errorAlert("The server folder is inside the world, so the world would be "
-                       "copied into itself. Choose another server folder.");
-        const Alert around = errorAlert(
-            "The world is inside the folder it would replace. Choose another server folder.");
+        const Alert badName = badWorldName;
+        const Alert same = serverIsSavesFolder;
+        const Alert inside = serverInsideWorld;
+        const Alert around = worldInsideReplaced;
         row("new world", {"World", "server", copied});
         row("replaces a world", {"World", "taken", replaced});
         row("replaces a world, no exchange", {"World", "taken", replaced, replace, true});

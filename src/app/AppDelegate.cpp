@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "settings/Settings.h"
+#include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 #include "worlds/WorldDiscovery.h"
@@ -60,7 +61,8 @@ void AppDelegate::quit() {
 void AppDelegate::setServerPath() {
     // The folder is taken as chosen: whether it really is a server folder shows when a world is
     // copied into it.
-    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder();
+    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
+        chooserStartFolder(platform_.files, globalServerPath().value_or(std::string())));
     if (!chosen || chosen->empty()) {
         return;
     }
@@ -94,7 +96,7 @@ void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
     if (!world) {
         // Callers select a world first; without one there is nothing to name, and a blank name
         // would point the server at a new empty world.
-        platform_.dialogs.runAlert(serverPropsWriteFailedAlert());
+        platform_.dialogs.runAlert(Messages::propsWriteFailed);
         return;
     }
     rewriteServerProps(platform_, serverFolderPath, *world);

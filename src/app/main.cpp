@@ -1,8 +1,8 @@
 #include "app/AppDelegate.h"
 #include "app/AppInfo.h"
 #include "app/MainInterface.h"
+#include "app/QtDialogs.h"
 #include "platform/PosixFileSystem.h"
-#include "platform/QtDialogs.h"
 #include "platform/QtPreferences.h"
 
 #include <QApplication>

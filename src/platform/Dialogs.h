@@ -1,6 +1,7 @@
 #pragma once
 
-#include <cstdint>
+#include "platform/Progress.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,10 +13,12 @@ enum class AlertStyle { Informational, Warning };
 
 struct Alert {
     // Button titles in the order they are added; none gives the platform's single default button.
-    std::vector<std::string> buttons;
-    std::string messageText;
-    std::string informativeText;
+    std::vector<std::string> buttons{};
+    std::string messageText{};
+    std::string informativeText{};
     AlertStyle style = AlertStyle::Informational;
+    // What exactly went wrong, for the curious and for support: shown only on request.
+    std::string details{};
 
     bool operator==(const Alert&) const = default;
 };
@@ -25,19 +28,6 @@ inline constexpr int alertFirstButtonReturn = 1000;
 // What runAlert answers when the alert was closed without any of its buttons.
 inline constexpr int alertClosedReturn = 0;
 
-// How far a long piece of work has come, of all it has to do.
-struct WorkProgress {
-    std::uint64_t filesDone = 0;
-    std::uint64_t filesTotal = 0;
-    std::uint64_t bytesDone = 0;
-    std::uint64_t bytesTotal = 0;
-
-    bool operator==(const WorkProgress&) const = default;
-};
-
-// Told by the work as it goes on; answers false once the user has asked to stop. Told the same
-// progress again, it only answers.
-using WorkProgressReport = std::function<bool(const WorkProgress&)>;
 using ReportingWork = std::function<void(const WorkProgressReport& report)>;
 
 // The modal dialogs the logic shows. Each call blocks until the user answers.
@@ -47,8 +37,9 @@ public:
 
     // Shows the alert modally and answers which button closed it.
     virtual int runAlert(const Alert& alert) = 0;
-    // Lets the user pick exactly one existing folder; nothing when they cancel.
-    virtual std::optional<std::string> chooseFolder() = 0;
+    // Lets the user pick exactly one existing folder, starting in `startFolder`; nothing when they
+    // cancel.
+    virtual std::optional<std::string> chooseFolder(const std::string& startFolder) = 0;
     // Runs `work` to its end while the window keeps repainting. Work that lasts longer than about
     // half a second shows a modal dialog with `label`, the files and bytes done of the total and a
     // Cancel button; once Cancel is pressed, the report answers false. What the user does before

@@ -1,14 +1,12 @@
 #include "platform/FileContentCopy.h"
 
+#include "platform/Writeback.h"
+
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 #ifdef __linux__
@@ -23,142 +21,12 @@ namespace Plovermantle {
 
 namespace {
 
-// One in-kernel copy call and one writeback window: large enough that system calls cost nothing
+// One in-kernel copy call: large enough that system calls cost nothing
 // next to the disk, small enough that progress and Cancel answer within a fraction of a second.
 constexpr std::size_t chunkSize = std::size_t{8} << 20;
 constexpr std::size_t bufferSize = std::size_t{1} << 20;
 // Page-aligned, so the kernel copies whole pages.
 constexpr std::size_t bufferAlignment = 4096;
-
-#ifdef __linux__
-// Starts writeback of finished ranges on a thread of its own, so that the copying thread goes on
-// copying while the kernel allocates blocks and queues the writes: the disk and the copy overlap
-// instead of taking turns. Ranges wait their turn only up to a bound: beyond it the copying thread
-// waits, which keeps dirty memory in check.
-class WritebackQueue {
-public:
-    static WritebackQueue& instance() {
-        static WritebackQueue queue;
-        return queue;
-    }
-
-    WritebackQueue(const WritebackQueue&) = delete;
-    WritebackQueue& operator=(const WritebackQueue&) = delete;
-
-    void submit(int fd, off_t from, off_t to) {
-        // Our own descriptor: the caller may close theirs before the range's turn comes.
-        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (own < 0) {
-            (void)::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
-            return;
-        }
-        std::unique_lock lock(mutex_);
-        if (!worker_.joinable()) {
-            worker_ = std::thread([this] { work(); });
-        }
-        roomLeft_.wait(lock,
-                       [this] { return waiting_ < waitingLimit && jobs_.size() < jobsLimit; });
-        jobs_.push_back({own, from, to});
-        waiting_ += to - from;
-        hasJobs_.notify_one();
-    }
-
-private:
-    struct Job {
-        int fd;
-        off_t from;
-        off_t to;
-    };
-    static constexpr off_t waitingLimit = off_t{64} << 20;
-    // Each waiting job holds a descriptor; stay far below the usual limit of 1024.
-    static constexpr std::size_t jobsLimit = 128;
-
-    WritebackQueue() = default;
-    ~WritebackQueue() {
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        hasJobs_.notify_one();
-        if (worker_.joinable()) {
-            worker_.join();
-        }
-    }
-
-    void work() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            hasJobs_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty()) {
-                return;
-            }
-            const Job job = jobs_.front();
-            jobs_.pop_front();
-            lock.unlock();
-            // Only a hint: write errors are reported by the flush that ends the copy.
-            (void)::sync_file_range(job.fd, job.from, job.to - job.from, SYNC_FILE_RANGE_WRITE);
-            ::close(job.fd);
-            lock.lock();
-            waiting_ -= job.to - job.from;
-            roomLeft_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable hasJobs_;
-    std::condition_variable roomLeft_;
-    std::deque<Job> jobs_;
-    off_t waiting_ = 0;
-    bool stopping_ = false;
-    std::thread worker_;
-};
-#endif
-
-// Has each finished window of the output written out while the copy goes on, so the flush that
-// ends a big copy finds little left to do.
-class WritebackPacer {
-public:
-    explicit WritebackPacer(int fd) : fd_(fd) {}
-
-    // Paces writes that begin at `offset` of a regular file.
-    void start(off_t offset) {
-#ifdef __linux__
-        enabled_ = true;
-        written_ = started_ = offset;
-#else
-        (void)offset;
-#endif
-    }
-
-    void wrote(std::uint64_t bytes) {
-        if (!enabled_) {
-            return;
-        }
-        written_ += static_cast<off_t>(bytes);
-        if (written_ - started_ >= static_cast<off_t>(chunkSize)) {
-            push();
-        }
-    }
-
-    void finish() {
-        if (enabled_ && written_ > started_) {
-            push();
-        }
-    }
-
-private:
-    void push() {
-#ifdef __linux__
-        WritebackQueue::instance().submit(fd_, started_, written_);
-        started_ = written_;
-#endif
-    }
-
-    int fd_;
-    bool enabled_ = false;
-    off_t written_ = 0; // end of what has been written
-    off_t started_ = 0; // writeback has been started below this
-};
 
 class ContentCopier {
 public:

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "platform/Progress.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <sys/types.h>
 
 namespace Plovermantle {
-
-// Told how many more bytes have been copied; answers false to stop the copy.
-using ContentProgress = std::function<bool(std::uint64_t bytesCopied)>;
 
 // How a file's contents were copied, fastest first.
 enum class ContentCopyWay {

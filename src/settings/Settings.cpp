@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Preferences.h"
 
 #include <QDir>
@@ -46,6 +47,24 @@ std::string_view savesRelativePath() {
 
 std::string savesFolderPath() {
     return (std::filesystem::path(getUserLib()) / savesRelativePath()).string();
+}
+
+std::string chooserStartFolder(FileSystem& files, const std::string& serverFolder) {
+    if (!serverFolder.empty()) {
+        // The nearest folder that still exists: a server folder that was moved or deleted leaves
+        // the user next to where it was.
+        for (std::filesystem::path folder(serverFolder);; folder = folder.parent_path()) {
+            const auto resolved = files.canonicalPath(folder.string());
+            const auto info = resolved ? files.itemInfo(*resolved) : std::nullopt;
+            if (info && info->kind == ItemKind::Folder) {
+                return folder.string();
+            }
+            if (folder == folder.parent_path() || folder.parent_path().empty()) {
+                break;
+            }
+        }
+    }
+    return QFile::encodeName(QDir::homePath()).toStdString();
 }
 
 void savePrefs(Preferences& prefs, const std::string& path) {

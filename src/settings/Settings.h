@@ -6,6 +6,7 @@
 
 namespace Plovermantle {
 
+class FileSystem;
 class Preferences;
 
 // The key under which the server folder is remembered between runs.
@@ -22,6 +23,10 @@ std::string getUserLib();
 std::string_view savesRelativePath();
 // getUserLib() with savesRelativePath() appended.
 std::string savesFolderPath();
+
+// Where the folder chooser opens: the server folder in use, or the nearest folder above it that
+// still exists, or the home folder when none is set.
+std::string chooserStartFolder(FileSystem& files, const std::string& serverFolder);
 
 // Remembers `path` as the server folder for later runs.
 void savePrefs(Preferences& prefs, const std::string& path);

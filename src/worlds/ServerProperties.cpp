@@ -1,5 +1,7 @@
 #include "worlds/ServerProperties.h"
 
+#include "worlds/Messages.h"
+
 #include <algorithm>
 
 namespace Plovermantle {
@@ -55,10 +57,6 @@ std::string levelNameLine(std::string_view worldName) {
     return line;
 }
 
-Alert errorAlert(std::string informativeText) {
-    return Alert{{}, "Error!", std::move(informativeText), AlertStyle::Warning};
-}
-
 } // namespace
 
 std::string rewriteServerPropsText(std::string_view text, std::string_view worldName) {
@@ -79,23 +77,17 @@ std::string rewriteServerPropsText(std::string_view text, std::string_view world
     }
 }
 
-Alert serverPropsWriteFailedAlert() {
-    return errorAlert("Unable to write server.properties. Yeah, do it yourself...");
-}
-
 void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
                         std::string_view worldName) {
     const std::string propsPath = serverFolderPath + "/server.properties";
     const std::string backupPath = serverFolderPath + "/server.properties.backup";
     const std::optional<std::string> text = platform.files.readTextFile(propsPath);
     if (!text) {
-        platform.dialogs.runAlert(
-            errorAlert("Unable to read server.properties: it is missing, unreadable or not UTF-8 "
-                       "text. Nothing was changed."));
+        platform.dialogs.runAlert(Messages::propsUnreadable);
         return;
     }
     if (!platform.files.writeFileAtomically(backupPath, *text)) {
-        platform.dialogs.runAlert(serverPropsWriteFailedAlert());
+        platform.dialogs.runAlert(Messages::propsWriteFailed);
         return;
     }
     if (text->empty()) {
@@ -103,7 +95,7 @@ void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
     }
     // Written even when no line matched, so that an unwritable file is told whatever it holds.
     if (!platform.files.writeFileAtomically(propsPath, rewriteServerPropsText(*text, worldName))) {
-        platform.dialogs.runAlert(serverPropsWriteFailedAlert());
+        platform.dialogs.runAlert(Messages::propsWriteFailed);
     }
 }
 

@@ -22,7 +22,4 @@ std::string rewriteServerPropsText(std::string_view text, std::string_view world
 void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
                         std::string_view worldName);
 
-// The alert that tells that server.properties or its backup could not be written.
-Alert serverPropsWriteFailedAlert();
-
 } // namespace Plovermantle

@@ -1,6 +1,7 @@
 #include "worlds/StagedCopy.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,7 +49,7 @@ PlaceResult replaceByRenaming(FileSystem& files, const std::string& serverFolder
 } // namespace
 
 PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::string& serverFolder,
-                      const std::string& name, bool replace, const CopyProgressCallback& progress) {
+                      const std::string& name, bool replace, const WorkProgressReport& progress) {
     const auto plan = planTreeCopy(files, source);
     if (!plan) {
         return PlaceResult::CopyFailed;
@@ -61,8 +62,8 @@ PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::s
     const std::string destination = joinPath(serverFolder, name);
 
     PlaceResult result = PlaceResult::Placed;
-    CopyProgress last;
-    const CopyProgressCallback tracked = [&](const CopyProgress& done) {
+    WorkProgress last;
+    const WorkProgressReport tracked = [&](const WorkProgress& done) {
         last = done;
         return !progress || progress(done);
     };

@@ -26,7 +26,7 @@ enum class PlaceResult {
 // place.
 PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::string& serverFolder,
                       const std::string& name, bool replace,
-                      const CopyProgressCallback& progress = {});
+                      const WorkProgressReport& progress = {});
 
 // Cleans up after a copy that was cut short (a crash, a power cut): an item left set aside goes
 // back to its own name when nothing took that name, and every other leftover folder of ours is

@@ -1,16 +1,8 @@
 #include "worlds/TreeCopy.h"
 
-namespace Plovermantle {
+#include "platform/Paths.h"
 
-std::string joinPath(const std::string& base, const std::string& relative) {
-    if (relative.empty()) {
-        return base;
-    }
-    if (base.empty() || base.back() == '/') {
-        return base + relative;
-    }
-    return base + '/' + relative;
-}
+namespace Plovermantle {
 
 std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root) {
     const auto rootInfo = files.itemInfo(root);
@@ -59,8 +51,8 @@ std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root)
 }
 
 TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::string& source,
-                        const std::string& destination, const CopyProgressCallback& progress) {
-    CopyProgress done{0, plan.files, 0, plan.bytes};
+                        const std::string& destination, const WorkProgressReport& progress) {
+    WorkProgress done{0, plan.files, 0, plan.bytes};
     bool stopped = false;
     const auto report = [&] {
         if (progress && !stopped && !progress(done)) {

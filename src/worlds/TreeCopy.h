@@ -1,21 +1,14 @@
 #pragma once
 
-#include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/Progress.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace Plovermantle {
-
-// How far a copy has come, of all it has to do: what the progress dialog shows.
-using CopyProgress = WorkProgress;
-
-// Told as a copy goes on; answers false to stop it.
-using CopyProgressCallback = std::function<bool(const CopyProgress&)>;
 
 // One item of a tree, named relative to the tree's root (the root itself is "").
 struct TreeItem {
@@ -46,9 +39,6 @@ inline constexpr std::uint32_t ownerWritePermission = 0200;
 // copy gives it its own bits afterwards. What was made is left in place when the copy fails or is
 // stopped; the caller removes it.
 TreeCopyResult copyTree(FileSystem& files, const TreePlan& plan, const std::string& source,
-                        const std::string& destination, const CopyProgressCallback& progress = {});
-
-// `base` with the relative path `relative` appended ("" gives `base` itself).
-std::string joinPath(const std::string& base, const std::string& relative);
+                        const std::string& destination, const WorkProgressReport& progress = {});
 
 } // namespace Plovermantle

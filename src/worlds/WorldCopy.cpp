@@ -1,6 +1,8 @@
 #include "worlds/WorldCopy.h"
 
+#include "platform/Paths.h"
 #include "platform/Platform.h"
+#include "worlds/Messages.h"
 #include "worlds/StagedCopy.h"
 
 #include <filesystem>
@@ -8,22 +10,6 @@
 namespace Plovermantle {
 
 namespace {
-
-const Alert missingInputAlert{{},
-                              "Come on!",
-                              "You must supply the what and where if you expect me to work for "
-                              "you.",
-                              AlertStyle::Warning};
-const Alert replacePrompt{
-    {"Replace", "Cancel"}, "World exists!", "Do you want to replace?", AlertStyle::Warning};
-const Alert replaceFailedAlert{{}, "Error!", "Unable to replace world.", AlertStyle::Warning};
-const Alert copyFailedAlert{{}, "Error!", "Unable to copy world.", AlertStyle::Warning};
-const Alert copiedAlert{
-    {}, "World copied.", "Be sure to restart the server.", AlertStyle::Informational};
-
-Alert errorAlert(std::string informativeText) {
-    return {{}, "Error!", std::move(informativeText), AlertStyle::Warning};
-}
 
 // Names that would not stay one folder inside the server folder are refused, whatever the list
 // holds.
@@ -108,19 +94,19 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     FileSystem& files = platform.files;
 
     if (inputs.serverPathText.empty() || !inputs.selectedWorld) {
-        dialogs.runAlert(missingInputAlert);
+        dialogs.runAlert(Messages::comeOn);
         return;
     }
     // The field can show a folder while none is in use; never guess at one.
     if (!inputs.serverFolder || inputs.serverFolder->empty() || !inputs.savesFolder ||
         inputs.savesFolder->empty()) {
-        dialogs.runAlert(missingInputAlert);
+        dialogs.runAlert(Messages::comeOn);
         return;
     }
     const std::string& name = *inputs.selectedWorld;
     const std::string& serverFolder = *inputs.serverFolder;
     if (!isUsableName(name)) {
-        dialogs.runAlert(errorAlert("The world's name cannot be used as a folder name."));
+        dialogs.runAlert(Messages::badWorldName);
         return;
     }
     const std::string source = joinPath(*inputs.savesFolder, name);
@@ -130,51 +116,48 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     case Overlap::None:
         break;
     case Overlap::Unknown:
-        dialogs.runAlert(copyFailedAlert);
+        dialogs.runAlert(Messages::unableToCopy);
         return;
     case Overlap::Same:
-        dialogs.runAlert(errorAlert("The server folder is the saves folder, so the world would be "
-                                    "copied onto itself. Choose another server folder."));
+        dialogs.runAlert(Messages::serverIsSavesFolder);
         return;
     case Overlap::DestinationInsideSource:
-        dialogs.runAlert(errorAlert("The server folder is inside the world, so the world would "
-                                    "be copied into itself. Choose another server folder."));
+        dialogs.runAlert(Messages::serverInsideWorld);
         return;
     case Overlap::SourceInsideDestination:
-        dialogs.runAlert(errorAlert("The world is inside the folder it would replace. Choose "
-                                    "another server folder."));
+        dialogs.runAlert(Messages::worldInsideReplaced);
         return;
     }
 
     recoverLeftovers(files, serverFolder);
     const auto existing = files.itemInfo(destination);
     if (!existing) {
-        dialogs.runAlert(copyFailedAlert);
+        dialogs.runAlert(Messages::unableToCopy);
         return;
     }
     const bool replace = existing->kind != ItemKind::Missing;
-    if (replace && dialogs.runAlert(replacePrompt) != alertFirstButtonReturn) {
+    if (replace && dialogs.runAlert(Messages::worldExists) != alertFirstButtonReturn) {
         return;
     }
     // The copy is the one long step: it runs with its progress shown and may be cancelled.
     PlaceResult placed = PlaceResult::CopyFailed;
-    dialogs.runWithProgress("Copying “" + name + "”", [&](const WorkProgressReport& report) {
+    dialogs.runWithProgress(Messages::copyingLabel(name), [&](const WorkProgressReport& report) {
         placed = placeCopy(files, source, serverFolder, name, replace, report);
     });
     switch (placed) {
     case PlaceResult::Placed:
         break;
     case PlaceResult::CopyFailed:
-        dialogs.runAlert(copyFailedAlert);
+        dialogs.runAlert(Messages::unableToCopy);
         return;
     case PlaceResult::ReplaceFailed:
-        dialogs.runAlert(replaceFailedAlert);
+        dialogs.runAlert(Messages::unableToReplace);
         return;
     case PlaceResult::Stopped:
         return;
     }
     pointServerAtWorld(serverFolder);
-    dialogs.runAlert(copiedAlert);
+    dialogs.runAlert(Messages::worldCopied);
 }
 
 } // namespace Plovermantle

@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/PosixFileSystem.h"
+#include "worlds/Messages.h"
 
 #include <QByteArray>
 #include <deque>
@@ -26,24 +27,7 @@ QByteArray bytes(std::string_view text);
 
 // The alerts the app shows, word for word.
 using Alerts = std::vector<Alert>;
-inline Alert errorAlert(const char* text) {
-    return {{}, "Error!", text, AlertStyle::Warning};
-}
-inline const Alert comeOn{{},
-                          "Come on!",
-                          "You must supply the what and where if you expect me to work for you.",
-                          AlertStyle::Warning};
-inline const Alert worldExists{
-    {"Replace", "Cancel"}, "World exists!", "Do you want to replace?", AlertStyle::Warning};
-inline const Alert unableToReplace = errorAlert("Unable to replace world.");
-inline const Alert unableToCopy = errorAlert("Unable to copy world.");
-inline const Alert worldCopied{
-    {}, "World copied.", "Be sure to restart the server.", AlertStyle::Informational};
-inline const Alert writeFailed =
-    errorAlert("Unable to write server.properties. Yeah, do it yourself...");
-inline const Alert unreadable =
-    errorAlert("Unable to read server.properties: it is missing, unreadable "
-               "or not UTF-8 text. Nothing was changed.");
+using namespace Messages;
 
 // Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
 void forgetLaunch();
@@ -57,8 +41,8 @@ public:
         alerts.push_back(alert);
         return next(alertAnswers, alertFirstButtonReturn);
     }
-    std::optional<std::string> chooseFolder() override {
-        ++folderChooserRuns;
+    std::optional<std::string> chooseFolder(const std::string& startFolder) override {
+        chooserStarts.push_back(startFolder);
         return next(folderAnswers, {});
     }
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
@@ -74,7 +58,7 @@ public:
     std::vector<Alert> alerts;
     std::deque<int> alertAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
-    int folderChooserRuns = 0;
+    std::vector<std::string> chooserStarts; // where each folder chooser opened
 
 private:
     // The script's next answer, or `otherwise` once it is spent.

@@ -1,4 +1,4 @@
-#include "platform/QtDialogs.h"
+#include "app/QtDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -46,6 +46,9 @@ std::unique_ptr<QMessageBox> QtDialogs::makeAlert(const Alert& alert, QWidget* p
     }
     box->setText(QString::fromStdString(alert.messageText));
     box->setInformativeText(QString::fromStdString(alert.informativeText));
+    if (!alert.details.empty()) {
+        box->setDetailedText(QString::fromStdString(alert.details));
+    }
     return box;
 }
 
@@ -56,8 +59,12 @@ int QtDialogs::runAlert(const Alert& alert) {
     return clicked != nullptr ? clicked->property(answerProperty).toInt() : alertClosedReturn;
 }
 
-std::unique_ptr<QFileDialog> QtDialogs::makeFolderChooser(QWidget* parent) {
+std::unique_ptr<QFileDialog> QtDialogs::makeFolderChooser(QWidget* parent,
+                                                          const std::string& startFolder) {
     auto chooser = std::make_unique<QFileDialog>(parent);
+    if (!startFolder.empty()) {
+        chooser->setDirectory(QFile::decodeName(startFolder.c_str()));
+    }
     chooser->setWindowModality(Qt::ApplicationModal);
     chooser->setFileMode(QFileDialog::Directory); // one folder, never a file
     chooser->setOption(QFileDialog::ShowDirsOnly, true);
@@ -65,8 +72,8 @@ std::unique_ptr<QFileDialog> QtDialogs::makeFolderChooser(QWidget* parent) {
     return chooser;
 }
 
-std::optional<std::string> QtDialogs::chooseFolder() {
-    const auto chooser = makeFolderChooser(QApplication::activeWindow());
+std::optional<std::string> QtDialogs::chooseFolder(const std::string& startFolder) {
+    const auto chooser = makeFolderChooser(QApplication::activeWindow(), startFolder);
     if (chooser->exec() != QDialog::Accepted) {
         return std::nullopt;
     }

@@ -16,12 +16,13 @@ namespace Plovermantle {
 class QtDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override;
-    std::optional<std::string> chooseFolder() override;
+    std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
     // The widgets exactly as runAlert and chooseFolder show them, so that they can be inspected.
     static std::unique_ptr<QMessageBox> makeAlert(const Alert& alert, QWidget* parent);
-    static std::unique_ptr<QFileDialog> makeFolderChooser(QWidget* parent);
+    static std::unique_ptr<QFileDialog> makeFolderChooser(QWidget* parent,
+                                                          const std::string& startFolder = {});
     static std::unique_ptr<QProgressDialog> makeProgressDialog(const std::string& label,
                                                                QWidget* parent);
     // The progress dialog's text for `progress`.
