@@ -28,15 +28,6 @@ QStringList menuShown(App& app) {
     return shown;
 }
 
-void choose(App& app, const QString& text) {
-    for (QAction* item : app.ui().menuSavesFolder->actions()) {
-        if (item->text() == text) {
-            return item->trigger();
-        }
-    }
-    QFAIL(qPrintable("no menu item " + text));
-}
-
 QStringList worlds(App& app) {
     QStringList names;
     for (int i = 0; i < app.ui().worldList->count(); ++i) {
@@ -60,24 +51,20 @@ public:
 private slots:
     void findsTheLaunchersAndCopiesFromTheChosenOne() {
         const fs::path prism = home / "data/PrismLauncher/instances";
-        const fs::path flatpaks = home / ".var/app";
+        const fs::path flatPrism =
+            home / ".var/app/org.prismlauncher.PrismLauncher/data/PrismLauncher/instances/f";
         for (const fs::path& folder :
              {home / ".minecraft/saves/Home World",
-              flatpaks / "com.mojang.Minecraft/.minecraft/saves",
+              home / ".var/app/com.mojang.Minecraft/.minecraft/saves",
               prism / "a1/minecraft/saves/Island", prism / "b2/.minecraft/saves",
               prism / "No Config/minecraft/saves", prism / "Unplayed/minecraft",
-              prism / "Zz Linked",
-              flatpaks /
-                  "org.prismlauncher.PrismLauncher/data/PrismLauncher/instances/f/minecraft/saves",
-              home / "server"}) {
+              prism / "Zz Linked", flatPrism / "minecraft/saves", home / "server"}) {
             fs::create_directories(folder);
         }
         Testing::writeFile(prism / "a1/instance.cfg", "[General]\nname=Survival Größe 世界\n");
         Testing::writeFile(prism / "b2/instance.cfg", "name=\"Old & \\\"quoted\\\"\"\n");
         Testing::writeFile(prism / "Unplayed/instance.cfg", "name=Unplayed\n");
-        Testing::writeFile(flatpaks / "org.prismlauncher.PrismLauncher/data/PrismLauncher/"
-                                      "instances/f/instance.cfg",
-                           "name=Flat\n");
+        Testing::writeFile(flatPrism / "instance.cfg", "name=Flat\n");
         fs::create_directory_symlink(prism / "a1/minecraft", prism / "Zz Linked/minecraft");
         Testing::writeFile(home / "server/server.properties", "level-name=world\n");
 
@@ -88,10 +75,9 @@ private slots:
                  (QStringList{"[x] Game launcher", "Game launcher (Flatpak)",
                               "Prism Launcher: No Config", "Prism Launcher: Old && \"quoted\"",
                               survival, "Prism Launcher (Flatpak): Flat", "", "&Other Folder…"}));
-        choose(app, survival);
+        app.ui().menuSavesFolder->actions().at(4)->trigger(); // the Survival instance
         QCOMPARE(worlds(app), QStringList{"Island"});
         QVERIFY(app.ui().worldList->toolTip().endsWith("a1/minecraft/saves"));
-        QVERIFY(menuShown(app).contains("[x] " + survival));
         app.dialogs.folderAnswers = {(home / "server").string()};
         app.ui().actionChooseServer->trigger();
         app.ui().worldList->setCurrentIndex(0);
@@ -124,23 +110,18 @@ private slots:
     void readsTheInstanceName_data() {
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QString>("name"); // empty when there is none to use
-        const QByteArray accents = QString(150, QChar(0xE9)).toUtf8(); // 300 bytes
-        QTest::newRow("plain") << QByteArray("name=My World\n") << "My World";
         QTest::newRow("BOM, CRLF, blanks")
             << QByteArray("\xEF\xBB\xBF[General]\r\nname = Größe \r\n") << "Größe";
-        QTest::newRow("other section") << QByteArray("[Other]\nname=No\n") << "";
-        QTest::newRow("last wins") << QByteArray("name=First\nname=Second") << "Second";
-        QTest::newRow("quoted") << QByteArray("name=\" a, b; c \"") << "a, b; c";
-        QTest::newRow("comment") << QByteArray("name=Mine ;note") << "Mine";
-        QTest::newRow("escapes") << QByteArray("name=\\\"Q\\\" \\\\ \\x4e2d\\x4E\\t")
-                                 << "\"Q\" \\ 中N";
-        QTest::newRow("lone surrogate") << QByteArray("name=\\xd800") << "\uFFFD";
+        QTest::newRow("sections, last wins")
+            << QByteArray("name=First\nname=Second\n[Other]\nname=No\n") << "Second";
+        QTest::newRow("quoted") << QByteArray("name=\" a, b; c \" ;note") << "a, b; c";
+        QTest::newRow("escapes") << QByteArray("name=\\\"Q\\\" \\\\ \\x4e2d\\x4E\\t\\xd800")
+                                 << "\"Q\" \\ 中N \uFFFD";
         QTest::newRow("escaped @") << QByteArray("name=@@home") << "@home";
         QTest::newRow("serialised") << QByteArray("name=@Variant(\\0\\0)") << "";
         QTest::newRow("controls only") << QByteArray("name=\" \\n\x01\"") << "";
-        QTest::newRow("NUL inside") << QByteArray("name=a\0b", 8) << "a b";
-        QTest::newRow("garbage") << QByteArray("\0\xff\n=name\n\x01", 10) << "";
-        QTest::newRow("too long") << "name=" + accents << QString(100, QChar(0xE9));
+        QTest::newRow("too long") << "name=" + QString(150, QChar(0xE9)).toUtf8()
+                                  << QString(100, QChar(0xE9));
     }
 
     void readsTheInstanceName() {
