@@ -55,15 +55,20 @@ std::vector<LauncherPlace> launcherPlaces() {
     const std::string dataHome =
         QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
             .toStdString();
-    return {
+    std::vector<LauncherPlace> places{
         {Launcher::Game, savesFolderPath(), false},
         {Launcher::GameFlatpak, joined(home, ".var/app/com.mojang.Minecraft/.minecraft/saves"),
          false},
-        {Launcher::Prism, joined(dataHome, "PrismLauncher/instances"), true},
         {Launcher::PrismFlatpak,
          joined(home, ".var/app/org.prismlauncher.PrismLauncher/data/PrismLauncher/instances"),
          true},
     };
+    // An empty answer would make a path relative to wherever we were started.
+    if (!dataHome.empty()) {
+        places.insert(places.begin() + 2,
+                      {Launcher::Prism, joined(dataHome, "PrismLauncher/instances"), true});
+    }
+    return places;
 #endif
 }
 
