@@ -1,11 +1,13 @@
 #include "app/AppDelegate.h"
 
+#include "settings/SavesFolders.h"
 #include "settings/Settings.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 #include "worlds/WorldDiscovery.h"
 
+#include <QActionGroup>
 #include <QByteArray>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <algorithm>
 
 namespace Plovermantle {
 
@@ -30,13 +33,21 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (*globalServerPath() != "") {
         txtServerPath_->setText(QFile::decodeName(globalServerPath()->c_str()));
     }
-    const std::string savesFolder = savesFolderPath();
-    globalFullPath() = savesFolder;
+    globalFullPath() = getSavesPrefs(platform_.prefs, platform_.files);
+    // The list starts with no world selected: the user must pick one themselves.
+    refreshWorlds();
+}
+
+void AppDelegate::refreshWorlds() {
+    const std::optional<std::string> kept = selectedWorld();
+    const std::string savesFolder = globalFullPath().value_or(std::string());
+    worldList_->clear();
     for (const std::string& name : listWorlds(platform_.files, savesFolder)) {
         appendWorld(name);
     }
-    // Filling a combo box selects its first item; the user must pick a world themselves.
-    worldList_->setCurrentIndex(-1);
+    // Filling a combo box selects its first item; only a world the user picked stays selected.
+    worldList_->setCurrentIndex(
+        kept ? worldList_->findData(QByteArray::fromStdString(*kept), worldNameRole) : -1);
     describeWorldList(savesFolder);
 }
 
@@ -45,9 +56,82 @@ void AppDelegate::describeWorldList(const std::string& savesFolder) {
     worldList_->setToolTip(
         tr("Worlds in the game's saves folder:\n%1")
             .arg(QDir::toNativeSeparators(QFile::decodeName(savesFolder.c_str()))));
-    if (worldList_->count() == 0) {
-        worldList_->setPlaceholderText(tr("No worlds found"));
+    worldList_->setPlaceholderText(worldList_->count() == 0 ? tr("No worlds found")
+                                                            : tr("Choose a world"));
+}
+
+void AppDelegate::useSavesFolder(const std::string& path) {
+    saveSavesPrefs(platform_.prefs, path);
+    if (globalFullPath() != path) {
+        // Another folder's world of the same name is another world.
+        worldList_->setCurrentIndex(-1);
+        globalFullPath() = path;
     }
+    refreshWorlds();
+}
+
+void AppDelegate::chooseSavesFolder() {
+    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
+        chooserStartFolder(platform_.files, globalFullPath().value_or(std::string())));
+    if (chosen && !chosen->empty()) {
+        useSavesFolder(*chosen);
+    }
+}
+
+namespace {
+
+QString launcherLabel(const FoundSavesFolder& folder) {
+    const QString instance = QString::fromUtf8(folder.instanceName);
+    switch (folder.launcher) {
+    case Launcher::Game:
+        return AppDelegate::tr("Game launcher");
+    case Launcher::GameFlatpak:
+        return AppDelegate::tr("Game launcher (Flatpak)");
+    case Launcher::Prism:
+        return AppDelegate::tr("Prism Launcher: %1").arg(instance);
+    case Launcher::PrismFlatpak:
+        return AppDelegate::tr("Prism Launcher (Flatpak): %1").arg(instance);
+    }
+    return instance;
+}
+
+} // namespace
+
+void AppDelegate::listSavesFolders() {
+    delete savesFolderItems_;
+    savesFolderItems_ = new QObject(this);
+    auto* group = new QActionGroup(savesFolderItems_);
+    const std::string inUse = globalFullPath().value_or(std::string());
+    const std::optional<std::string> inUseResolved = platform_.files.canonicalPath(inUse);
+    std::vector<FoundSavesFolder> folders = findSavesFolders(platform_.files, launcherPlaces());
+    const auto isInUse = [&](const std::string& path) {
+        return path == inUse ||
+               (inUseResolved && platform_.files.canonicalPath(path) == inUseResolved);
+    };
+    const bool inUseFound = std::any_of(folders.begin(), folders.end(),
+                                        [&](const auto& folder) { return isInUse(folder.path); });
+    QList<QAction*> items;
+    const auto addItem = [&](QString label, const std::string& path) {
+        const QString shownPath = QDir::toNativeSeparators(QFile::decodeName(path.c_str()));
+        // A '&' in a name is text, not a keyboard shortcut.
+        auto* item = new QAction(label.replace(QLatin1Char('&'), QStringLiteral("&&")), group);
+        item->setCheckable(true);
+        item->setChecked(isInUse(path));
+        item->setToolTip(shownPath);
+        connect(item, &QAction::triggered, this, [this, path] { useSavesFolder(path); });
+        items << item;
+    };
+    for (const FoundSavesFolder& folder : folders) {
+        addItem(launcherLabel(folder), folder.path);
+    }
+    // A folder chosen by hand is not among the usual places, but is still the one in use.
+    if (!inUseFound && !inUse.empty() && isFolder(platform_.files, inUse)) {
+        addItem(QDir::toNativeSeparators(QFile::decodeName(inUse.c_str())), inUse);
+    }
+    auto* separator = new QAction(savesFolderItems_);
+    separator->setSeparator(true);
+    items << separator;
+    savesFolderMenu_->insertActions(savesFolderMenu_->actions().value(0), items);
 }
 
 void AppDelegate::applicationWillTerminate() {

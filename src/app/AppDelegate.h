@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <optional>
@@ -26,6 +27,9 @@ public:
     void setWorldList(QComboBox* worldList) { worldList_ = worldList; }
     QLineEdit* txtServerPath() const { return txtServerPath_; }
     void setTxtServerPath(QLineEdit* txtServerPath) { txtServerPath_ = txtServerPath; }
+    // The File menu's Saves Folder submenu; its own actions (Other Folder…) stay at its end.
+    QMenu* savesFolderMenu() const { return savesFolderMenu_; }
+    void setSavesFolderMenu(QMenu* menu) { savesFolderMenu_ = menu; }
 
     // The world the user picked in worldList, exactly as named on disk; nothing when none is.
     std::optional<std::string> selectedWorld() const;
@@ -34,6 +38,12 @@ public:
     // server.properties and rewrites the file's level-name lines, telling any failure in an alert.
     void replaceServerProps(const std::string& serverFolderPath);
 
+    // Lists the worlds in globalFullPath() again, keeping the selected world when it is still
+    // there.
+    void refreshWorlds();
+    // Makes `path` the saves folder: remembered, in use for the next copy, and listed.
+    void useSavesFolder(const std::string& path);
+
 public slots:
     void quit();
     void setServerPath();
@@ -41,6 +51,10 @@ public slots:
     void copy();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // Fills the Saves Folder submenu with the saves folders found now, the one in use checked.
+    void listSavesFolders();
+    // Lets the user pick any folder as the saves folder.
+    void chooseSavesFolder();
 
 private:
     void appendWorld(const std::string& name);
@@ -50,6 +64,9 @@ private:
     QPointer<QMainWindow> window_;
     QPointer<QComboBox> worldList_;
     QPointer<QLineEdit> txtServerPath_;
+    QPointer<QMenu> savesFolderMenu_;
+    // Owns the submenu's items of the last listing; deleting it takes them out of the menu.
+    QPointer<QObject> savesFolderItems_;
 };
 
 } // namespace Plovermantle

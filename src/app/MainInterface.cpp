@@ -25,6 +25,7 @@ MainInterface::MainInterface(Platform platform)
     delegate_->setWindow(window_.get());
     delegate_->setWorldList(ui_->worldList);
     delegate_->setTxtServerPath(ui_->txtServerPath);
+    delegate_->setSavesFolderMenu(ui_->menuSavesFolder);
 
     QObject::connect(ui_->quitButton, &QPushButton::clicked, delegate_.get(), &AppDelegate::quit);
     QObject::connect(ui_->actionQuit, &QAction::triggered, delegate_.get(), &AppDelegate::quit);
@@ -34,6 +35,11 @@ MainInterface::MainInterface(Platform platform)
                      &AppDelegate::setServerPath);
     QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
                      &AppDelegate::setServerPath);
+    // Looked for each time the menu opens: launchers and instances come and go while we run.
+    QObject::connect(ui_->menuSavesFolder, &QMenu::aboutToShow, delegate_.get(),
+                     &AppDelegate::listSavesFolders);
+    QObject::connect(ui_->actionOtherSavesFolder, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::chooseSavesFolder);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -103,9 +104,12 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
     return entries;
 }
 
-std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path) {
-    // By hand rather than through QFile or a stream: opened without blocking and checked on the
-    // open descriptor, so that a FIFO or device in the file's place is refused, not waited on.
+namespace {
+
+// At most `maxBytes` of the regular file at `path`. By hand rather than through QFile or a stream:
+// opened without blocking and checked on the open descriptor, so that a FIFO or device in the
+// file's place is refused, not waited on.
+std::optional<std::string> readRegularFile(const std::string& path, std::size_t maxBytes) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
@@ -116,8 +120,9 @@ std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path
     }
     std::string contents;
     char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(file.get(), buffer, sizeof buffer);
+    while (contents.size() < maxBytes) {
+        const ssize_t got =
+            ::read(file.get(), buffer, std::min(sizeof buffer, maxBytes - contents.size()));
         if (got == 0) {
             break;
         }
@@ -129,10 +134,23 @@ std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path
         }
         contents.append(buffer, static_cast<std::size_t>(got));
     }
-    if (!QByteArrayView(contents.data(), static_cast<qsizetype>(contents.size())).isValidUtf8()) {
+    return contents;
+}
+
+} // namespace
+
+std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path) {
+    std::optional<std::string> contents = readRegularFile(path, std::string().max_size());
+    if (!contents ||
+        !QByteArrayView(contents->data(), static_cast<qsizetype>(contents->size())).isValidUtf8()) {
         return std::nullopt;
     }
     return contents;
+}
+
+std::optional<std::string> PosixFileSystem::readFileStart(const std::string& path,
+                                                          std::size_t maxBytes) {
+    return readRegularFile(path, maxBytes);
 }
 
 bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_view contents) {

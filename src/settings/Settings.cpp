@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Preferences.h"
+#include "settings/SavesFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,11 @@ namespace Plovermantle {
 
 const std::string& serverPathConst() {
     static const std::string key = "serverPathKey";
+    return key;
+}
+
+const std::string& savesPathConst() {
+    static const std::string key = "savesPathKey";
     return key;
 }
 
@@ -73,6 +79,20 @@ void savePrefs(Preferences& prefs, const std::string& path) {
 
 std::string getPrefs(Preferences& prefs) {
     return prefs.stringForKey(serverPathConst()).value_or(std::string());
+}
+
+void saveSavesPrefs(Preferences& prefs, const std::string& path) {
+    prefs.setString(savesPathConst(), path);
+}
+
+std::string getSavesPrefs(Preferences& prefs, FileSystem& files) {
+    // A folder that has gone (an unplugged disk, a deleted instance) is kept in the settings, so
+    // that it is used again once it is back.
+    const std::optional<std::string> remembered = prefs.stringForKey(savesPathConst());
+    if (remembered && !remembered->empty() && isFolder(files, *remembered)) {
+        return *remembered;
+    }
+    return savesFolderPath();
 }
 
 } // namespace Plovermantle

@@ -12,7 +12,10 @@ class Preferences;
 // The key under which the server folder is remembered between runs.
 const std::string& serverPathConst();
 
-// The saves folder's path, set once at launch.
+// The key under which the saves folder the user chose is remembered between runs.
+const std::string& savesPathConst();
+
+// The saves folder in use: set at launch, replaced whenever the user chooses another.
 std::optional<std::string>& globalFullPath();
 // The server folder in use: remembered at launch, replaced whenever the user chooses another.
 std::optional<std::string>& globalServerPath();
@@ -32,5 +35,11 @@ std::string chooserStartFolder(FileSystem& files, const std::string& serverFolde
 void savePrefs(Preferences& prefs, const std::string& path);
 // The remembered server folder, or the empty string when none is remembered.
 std::string getPrefs(Preferences& prefs);
+
+// Remembers `path` as the saves folder for later runs.
+void saveSavesPrefs(Preferences& prefs, const std::string& path);
+// The saves folder to start with: the remembered one while it is still a folder, else the
+// platform's default, savesFolderPath().
+std::string getSavesPrefs(Preferences& prefs, FileSystem& files);
 
 } // namespace Plovermantle
