@@ -7,6 +7,7 @@
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace Plovermantle::Testing {
@@ -31,6 +32,26 @@ inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
                                                   "l:data/loop>loop",
                                                   "p:data/pipe"};
 
+// Sets an environment variable for as long as it lives.
+struct ScopedEnvironment {
+    ScopedEnvironment(const char* name, const QString& value)
+        : variable(name), old(qgetenv(name)), had(qEnvironmentVariableIsSet(name)) {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnvironment() {
+        if (had) {
+            qputenv(variable, old);
+        } else {
+            qunsetenv(variable);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    const char* variable;
+    QByteArray old;
+    bool had;
+};
+
 // A saves folder holding "World", a server folder with its server.properties, and the app's side of
 // a copy, on a disk that fails where a test says.
 struct CopyScene {
@@ -38,7 +59,10 @@ struct CopyScene {
         buildTree(saves / "World", sampleWorld);
         buildTree(root, {"f:server/server.properties=level-name=old"});
     }
-    ~CopyScene() { makeRemovable(root); }
+    ~CopyScene() {
+        makeRemovable(root);
+        makeRemovable(trashHome.path().toStdString());
+    }
     CopyScene(const CopyScene&) = delete;
     CopyScene& operator=(const CopyScene&) = delete;
 
@@ -50,6 +74,12 @@ struct CopyScene {
         });
     }
 
+    // Replace moves old worlds to a Trash of the scene's own, outside what the tests compare.
+    QTemporaryDir trashHome;
+    ScopedEnvironment home{"HOME", trashHome.path()};
+    ScopedEnvironment data{"XDG_DATA_HOME", trashHome.filePath(QStringLiteral(".local/share"))};
+    std::filesystem::path trash =
+        trashHome.filePath(QStringLiteral(".local/share/Trash")).toStdString();
     QTemporaryDir dir;
     std::filesystem::path root = dir.path().toStdString();
     std::filesystem::path saves = root / "saves";
