@@ -381,15 +381,20 @@ namespace {
 #ifndef __APPLE__
 // Qt looks for the home Trash without making the folders above it, and where they are missing it
 // moves the item into a relative "files" folder of the current directory and calls that a
-// success: the Trash is made first, as a file manager would.
-void makeHomeTrash() {
+// success: the Trash is made first, as a file manager would. Answers whether it is there.
+bool makeHomeTrash() {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty() || !QDir::isAbsolutePath(data) || !QDir().mkpath(data)) {
-        return;
+        return false;
     }
+    bool made = true;
     for (const char* folder : {"/Trash", "/Trash/files", "/Trash/info"}) {
-        ::mkdir(QFile::encodeName(data + QLatin1String(folder)).constData(), S_IRWXU);
+        const QByteArray path = QFile::encodeName(data + QLatin1String(folder));
+        struct stat status {};
+        ::mkdir(path.constData(), S_IRWXU);
+        made = made && ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
     }
+    return made;
 }
 #endif
 
@@ -422,7 +427,9 @@ std::optional<TrashedItem> PosixFileSystem::moveToTrash(const std::string& path)
         return std::nullopt;
     }
 #ifndef __APPLE__
-    makeHomeTrash();
+    if (!makeHomeTrash()) {
+        return std::nullopt;
+    }
 #endif
     QString inTrash;
     if (!QFile::moveToTrash(*name, &inTrash)) {

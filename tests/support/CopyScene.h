@@ -32,26 +32,6 @@ inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
                                                   "l:data/loop>loop",
                                                   "p:data/pipe"};
 
-// Sets an environment variable for as long as it lives.
-struct ScopedEnvironment {
-    ScopedEnvironment(const char* name, const QString& value)
-        : variable(name), old(qgetenv(name)), had(qEnvironmentVariableIsSet(name)) {
-        qputenv(name, QFile::encodeName(value));
-    }
-    ~ScopedEnvironment() {
-        if (had) {
-            qputenv(variable, old);
-        } else {
-            qunsetenv(variable);
-        }
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    const char* variable;
-    QByteArray old;
-    bool had;
-};
-
 // A saves folder holding "World", a server folder with its server.properties, and the app's side of
 // a copy, on a disk that fails where a test says.
 struct CopyScene {
@@ -76,8 +56,8 @@ struct CopyScene {
 
     // Replace moves old worlds to a Trash of the scene's own, outside what the tests compare.
     QTemporaryDir trashHome;
-    ScopedEnvironment home{"HOME", trashHome.path()};
-    ScopedEnvironment data{"XDG_DATA_HOME", trashHome.filePath(QStringLiteral(".local/share"))};
+    bool homed = qputenv("HOME", QFile::encodeName(trashHome.path())) &&
+                 qputenv("XDG_DATA_HOME", QFile::encodeName(trashHome.filePath(".local/share")));
     std::filesystem::path trash =
         trashHome.filePath(QStringLiteral(".local/share/Trash")).toStdString();
     QTemporaryDir dir;
