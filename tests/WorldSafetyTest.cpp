@@ -143,20 +143,21 @@ private slots:
     // in) gone, and the process's folder gets nothing.
     void replaceGoesToTheTrash_data() {
         QTest::addColumn<Case>("c");
-        const Names all{"World", "World_nether", "World_the_end"};
+        const Layout world{"f:server/World/level.dat=old"};
         Layout noTrash = companions;
         noTrash.push_back("f:plain=file");
-        row("world", {{"f:server/World/level.dat=old"}, copied, "", false, {"World"}});
-        row("with its Nether and End", {companions, copied, "", false, all});
-        row("only a Nether", {{"f:server/World_nether/r=n"}, copied, "", false, {"World_nether"}});
-        row("read-only world", {{"f:server/World/level.dat=old", "m:server/World=0555"},
-                                copied,
-                                "",
-                                false,
-                                {"World"}});
-        row("no Trash", {noTrash, copied, "", false, {}, "plain/share"});
+        row("world", {.layout = world, .alerts = copied, .toTrash = {"World"}});
+        row("with its Nether and End", {.layout = companions,
+                                        .alerts = copied,
+                                        .toTrash = {"World", "World_nether", "World_the_end"}});
+        row("only a Nether", {.layout = {"f:server/World_nether/r=n"},
+                              .alerts = copied,
+                              .toTrash = {"World_nether"}});
+        row("read-only world",
+            {.layout = {world[0], "m:server/World=0555"}, .alerts = copied, .toTrash = {"World"}});
+        row("no Trash", {.layout = noTrash, .alerts = copied, .dataHome = "plain/share"});
         row("copy cannot take the place",
-            {companions, {worldExists, unableToReplace}, "", false, {}, "", true});
+            {.layout = companions, .alerts = {worldExists, unableToReplace}, .placeFails = true});
     }
 
     void replaceGoesToTheTrash() {
@@ -226,7 +227,6 @@ private slots:
         const std::string staging = std::string(stagingFolderPrefix) + "Ab12Cd";
         const std::string aside = std::string(asideFolderPrefix) + "Ab12Cd";
         const std::string lock(copyLockName);
-        const Names world{"World", "server.properties", "server.properties.backup"};
         row("another copy under way", {.layout = {"f:server/" + staging + "/World/a=half"},
                                        .alerts = {anotherCopyUnderWay},
                                        .copyLockHeld = true,
@@ -241,9 +241,10 @@ private slots:
                         "f:server/" + aside + "/World_nether/r=n"},
              .alerts = {worldExists},
              .after = {"World", "World_nether", "server.properties"}});
-        row("a link as the lock file", {.layout = {"l:server/" + lock + ">../victim"},
-                                        .alerts = {worldCopied},
-                                        .after = world});
+        row("a link as the lock file",
+            {.layout = {"l:server/" + lock + ">../victim"},
+             .alerts = {worldCopied},
+             .after = {"World", "server.properties", "server.properties.backup"}});
     }
 
     void oneCopyAtATime() {
