@@ -476,11 +476,13 @@ LockAttempt PosixFileSystem::lockExclusively(const std::string& path) {
     }
     // QLockFile creates its file exclusively, but reads one already there to judge whether its
     // holder lives, following a link and waiting on a pipe: only a small regular file may stay.
+    // The same goes for the file it takes to remove a stale lock.
     constexpr off_t lockFileAtMost = 4096;
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) == 0 &&
-        (!S_ISREG(status.st_mode) || status.st_size > lockFileAtMost)) {
-        if (S_ISDIR(status.st_mode) || ::unlink(path.c_str()) != 0) {
+    for (const std::string& file : {path, path + ".rmlock"}) {
+        struct stat status {};
+        if (::lstat(file.c_str(), &status) == 0 &&
+            (!S_ISREG(status.st_mode) || status.st_size > lockFileAtMost) &&
+            (S_ISDIR(status.st_mode) || ::unlink(file.c_str()) != 0)) {
             return {};
         }
     }
