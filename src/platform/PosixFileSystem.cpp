@@ -396,7 +396,6 @@ bool makeHomeTrash() {
     }
     return made;
 }
-#endif
 
 // Where the record of an item moved to `moved` lies, when it is a freedesktop Trash's
 // "<trash>/files/<name>": "<trash>/info/<name>.trashinfo".
@@ -407,6 +406,7 @@ std::string trashRecordOf(const fs::path& moved) {
     }
     return (files.parent_path() / "info" / (moved.filename().string() + ".trashinfo")).string();
 }
+#endif
 
 bool isRegularFile(const std::string& path) {
     struct stat status {};
@@ -427,6 +427,8 @@ std::optional<TrashedItem> PosixFileSystem::moveToTrash(const std::string& path)
         return std::nullopt;
     }
 #ifndef __APPLE__
+    // Without a home Trash, Qt would use that relative folder for anything it cannot trash on the
+    // item's own disk.
     if (!makeHomeTrash()) {
         return std::nullopt;
     }
