@@ -73,11 +73,17 @@ private slots:
         app.window().show();
         app.launch();
         app.ui().worldList->setCurrentIndex(app.ui().worldList->findText(QStringLiteral("Island")));
-        const Snapshot before = snapshotTree(server);
+        // The copy lock comes and goes, which changes only the server folder's own time.
+        const auto contents = [&] {
+            Snapshot items = snapshotTree(server);
+            items.erase("");
+            return items;
+        };
+        const Snapshot before = contents();
 
         app.ui().actionCopy->trigger();
         QCOMPARE(app.dialogs.seen, Alerts{worldExists});
-        QCOMPARE(snapshotTree(server), before);
+        QCOMPARE(contents(), before);
 
         QTest::mouseClick(app.ui().copyButton, Qt::LeftButton);
         QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));

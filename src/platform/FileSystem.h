@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,9 +39,30 @@ struct ItemInfo {
     // Which item this is: two paths with the same pair name the same item.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    bool ownedByUser = false; // owned by the account the app runs as
 };
 
 enum class ExchangeResult { Exchanged, Unsupported, Failed };
+
+// Where an item moved to the Trash went: the item itself, and the record that lets the file
+// manager put it back (empty where the platform keeps none).
+struct TrashedItem {
+    std::string path;
+    std::string record;
+};
+
+// A lock held for as long as this object lives.
+class HeldLock {
+public:
+    virtual ~HeldLock() = default;
+};
+
+enum class LockOutcome { Taken, HeldElsewhere, Failed };
+
+struct LockAttempt {
+    LockOutcome outcome = LockOutcome::Failed;
+    std::unique_ptr<HeldLock> lock; // set when taken
+};
 
 // The file operations the logic reaches the disk through. Paths are native byte strings (UTF-8 on
 // every desktop we ship for); they are never reinterpreted on the way through.
@@ -95,6 +117,20 @@ public:
     virtual bool removeTree(const std::string& path) = 0;
     // Returns once everything written to the file system holding `path` is on the disk.
     virtual bool flushToDisk(const std::string& path) = 0;
+    // Moves the item at `path` itself (a link is not followed) to the user's Trash, from where
+    // the file manager can put it back; nothing when no Trash can take it, and then the item is
+    // where it was.
+    virtual std::optional<TrashedItem> moveToTrash(const std::string& path) = 0;
+
+    // Locks between processes.
+
+    // Whether another process holds a lock on the file at `path`, as the game and its server hold
+    // one on a world's session.lock while the world is open. A file that is missing or cannot be
+    // opened holds no lock.
+    virtual bool isLockHeld(const std::string& path) = 0;
+    // Takes the lock file at `path` for this process, unless a live process holds it; the lock
+    // of a process that is gone is taken over. The file goes when the lock is released.
+    virtual LockAttempt lockExclusively(const std::string& path) = 0;
 };
 
 } // namespace Plovermantle

@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QString>
 #include <algorithm>
 #include <cerrno>
@@ -207,6 +210,7 @@ ItemInfo itemInfoFrom(const struct stat& status) {
 #endif
     info.device = static_cast<std::uint64_t>(status.st_dev);
     info.inode = static_cast<std::uint64_t>(status.st_ino);
+    info.ownedByUser = status.st_uid == ::geteuid();
     return info;
 }
 
@@ -388,6 +392,129 @@ bool PosixFileSystem::flushToDisk(const std::string& path) {
     ::sync();
     return true;
 #endif
+}
+
+namespace {
+
+#ifndef __APPLE__
+// Qt looks for the home Trash without making the folders above it, and where they are missing it
+// moves the item into a relative "files" folder of the current directory and calls that a
+// success: the Trash is made first, as a file manager would. Answers whether it is there.
+bool makeHomeTrash() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir::isAbsolutePath(data) || !QDir().mkpath(data)) {
+        return false;
+    }
+    bool made = true;
+    for (const char* folder : {"/Trash", "/Trash/files", "/Trash/info"}) {
+        const QByteArray path = QFile::encodeName(data + QLatin1String(folder));
+        struct stat status {};
+        ::mkdir(path.constData(), S_IRWXU);
+        made = made && ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+    }
+    return made;
+}
+
+// Where the record of an item moved to `moved` lies, when it is a freedesktop Trash's
+// "<trash>/files/<name>": "<trash>/info/<name>.trashinfo".
+std::string trashRecordOf(const fs::path& moved) {
+    const fs::path files = moved.parent_path();
+    if (files.filename() != "files") {
+        return {};
+    }
+    return (files.parent_path() / "info" / (moved.filename().string() + ".trashinfo")).string();
+}
+#endif
+
+bool isRegularFile(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+class QtHeldLock : public HeldLock {
+public:
+    explicit QtHeldLock(const QString& name) : file(name) {}
+    QLockFile file;
+};
+
+} // namespace
+
+std::optional<TrashedItem> PosixFileSystem::moveToTrash(const std::string& path) {
+    const auto name = qtFileName(path);
+    if (!name) {
+        return std::nullopt;
+    }
+#ifndef __APPLE__
+    // Without a home Trash, Qt would use that relative folder for anything it cannot trash on the
+    // item's own disk.
+    if (!makeHomeTrash()) {
+        return std::nullopt;
+    }
+#endif
+    QString inTrash;
+    if (!QFile::moveToTrash(*name, &inTrash)) {
+        return std::nullopt;
+    }
+    const QByteArray encoded = QFile::encodeName(inTrash);
+    const fs::path moved(encoded.toStdString());
+#ifdef __APPLE__
+    const std::string record;
+    const bool inATrash = moved.is_absolute();
+#else
+    const std::string record = trashRecordOf(moved);
+    const bool inATrash = moved.is_absolute() && !record.empty() && isRegularFile(record);
+#endif
+    if (inATrash) {
+        return TrashedItem{moved.string(), record};
+    }
+    // Accepted only inside a Trash: anywhere else the item goes back where it was.
+    if (renameItem(moved.string(), path) && !record.empty() && isRegularFile(record)) {
+        ::unlink(record.c_str());
+    }
+    return std::nullopt;
+}
+
+bool PosixFileSystem::isLockHeld(const std::string& path) {
+    // Never through a planted link, and never waiting on a pipe.
+    const Descriptor file(
+        ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+        return false;
+    }
+    // Java's FileChannel.tryLock() takes a POSIX record lock, which F_GETLK sees whatever the
+    // descriptor's mode; flock() would not.
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    return ::fcntl(file.get(), F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+LockAttempt PosixFileSystem::lockExclusively(const std::string& path) {
+    const auto name = qtFileName(path);
+    if (!name) {
+        return {};
+    }
+    // QLockFile creates its file exclusively, but reads one already there to judge whether its
+    // holder lives, following a link and waiting on a pipe: only a small regular file may stay.
+    // The same goes for the file it takes to remove a stale lock.
+    constexpr off_t lockFileAtMost = 4096;
+    for (const std::string& file : {path, path + ".rmlock"}) {
+        struct stat status {};
+        if (::lstat(file.c_str(), &status) == 0 &&
+            (!S_ISREG(status.st_mode) || status.st_size > lockFileAtMost) &&
+            (S_ISDIR(status.st_mode) || ::unlink(file.c_str()) != 0)) {
+            return {};
+        }
+    }
+    auto held = std::make_unique<QtHeldLock>(*name);
+    // A copy can take longer than any fixed age: only a lock whose process is gone is stale.
+    held->file.setStaleLockTime(0);
+    if (held->file.tryLock(0)) {
+        return {LockOutcome::Taken, std::move(held)};
+    }
+    return {held->file.error() == QLockFile::LockFailedError ? LockOutcome::HeldElsewhere
+                                                             : LockOutcome::Failed,
+            nullptr};
 }
 
 } // namespace Plovermantle

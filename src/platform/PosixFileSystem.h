@@ -28,6 +28,9 @@ public:
     ExchangeResult exchangeItems(const std::string& first, const std::string& second) override;
     bool removeTree(const std::string& path) override;
     bool flushToDisk(const std::string& path) override;
+    std::optional<TrashedItem> moveToTrash(const std::string& path) override;
+    bool isLockHeld(const std::string& path) override;
+    LockAttempt lockExclusively(const std::string& path) override;
 };
 
 } // namespace Plovermantle

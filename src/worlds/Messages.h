@@ -39,6 +39,13 @@ inline const Alert serverInsideWorld =
 inline const Alert worldInsideReplaced =
     error("The world is inside the folder it would replace. Choose another server folder.");
 
+inline const Alert worldOpenInGame =
+    error("The world is open in the game. Save and quit to the title screen, then copy it again.");
+inline const Alert serverRunsWorld =
+    error("The server is running this world. Stop the server, then copy it again.");
+inline const Alert anotherCopyUnderWay =
+    error("Another copy into this server folder is under way. Try again when it has finished.");
+
 inline const Alert propsWriteFailed =
     error("Unable to write server.properties. Yeah, do it yourself...");
 inline const Alert propsUnreadable = error("Unable to read server.properties: it is missing, "

@@ -129,13 +129,35 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
         return;
     }
 
+    // A world the game is writing would be copied torn.
+    if (files.isLockHeld(joinPath(source, std::string(sessionLockName)))) {
+        dialogs.runAlert(Messages::worldOpenInGame);
+        return;
+    }
+    // One copy at a time: another one's working folders would look like a crash's leftovers.
+    LockAttempt lock = files.lockExclusively(joinPath(serverFolder, std::string(copyLockName)));
+    switch (lock.outcome) {
+    case LockOutcome::Taken:
+        break;
+    case LockOutcome::HeldElsewhere:
+        dialogs.runAlert(Messages::anotherCopyUnderWay);
+        return;
+    case LockOutcome::Failed:
+        dialogs.runAlert(Messages::unableToCopy);
+        return;
+    }
     recoverLeftovers(files, serverFolder);
-    const auto existing = files.itemInfo(destination);
+    const auto existing = existingWorldItems(files, serverFolder, name);
     if (!existing) {
         dialogs.runAlert(Messages::unableToCopy);
         return;
     }
-    const bool replace = existing->kind != ItemKind::Missing;
+    // A running server saves its world when it stops, over whatever took its place.
+    if (worldInUse(files, serverFolder, name)) {
+        dialogs.runAlert(Messages::serverRunsWorld);
+        return;
+    }
+    const bool replace = !existing->empty();
     if (replace && dialogs.runAlert(Messages::worldExists) != alertFirstButtonReturn) {
         return;
     }
@@ -153,10 +175,14 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     case PlaceResult::ReplaceFailed:
         dialogs.runAlert(Messages::unableToReplace);
         return;
+    case PlaceResult::InUse:
+        dialogs.runAlert(Messages::serverRunsWorld);
+        return;
     case PlaceResult::Stopped:
         return;
     }
     pointServerAtWorld(serverFolder);
+    lock.lock.reset(); // the copy is done; the user may take their time over the last alert
     dialogs.runAlert(Messages::worldCopied);
 }
 

@@ -18,9 +18,10 @@ struct WorldCopyInputs {
     std::optional<std::string> serverFolder;  // where the world goes
 };
 
-// Deploys the selected world into the server folder: checks the inputs, asks before an item of
-// the world's name gives way, copies the world, has `pointServerAtWorld` point the server at it,
-// and tells the user how it went. Every outcome is told in alerts; on any failure or cancel the
+// Deploys the selected world into the server folder: checks the inputs, refuses a world open in
+// the game or run by a server and a folder another copy works in, asks before the world's items
+// there give way (to the Trash), copies the world, has `pointServerAtWorld` point the server at
+// it, and tells the user how it went. Every outcome is told in alerts; on any failure or cancel the
 // server folder is as it was and `pointServerAtWorld` is not called. The copy itself runs through
 // the dialogs' runWithProgress, where the user can cancel it.
 void copyWorld(Platform& platform, const WorldCopyInputs& inputs,

@@ -7,6 +7,7 @@
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 namespace Plovermantle::Testing {
@@ -38,7 +39,10 @@ struct CopyScene {
         buildTree(saves / "World", sampleWorld);
         buildTree(root, {"f:server/server.properties=level-name=old"});
     }
-    ~CopyScene() { makeRemovable(root); }
+    ~CopyScene() {
+        makeRemovable(root);
+        makeRemovable(trashHome.path().toStdString());
+    }
     CopyScene(const CopyScene&) = delete;
     CopyScene& operator=(const CopyScene&) = delete;
 
@@ -50,6 +54,12 @@ struct CopyScene {
         });
     }
 
+    // Replace moves old worlds to a Trash of the scene's own, outside what the tests compare.
+    QTemporaryDir trashHome;
+    bool homed = qputenv("HOME", QFile::encodeName(trashHome.path())) &&
+                 qputenv("XDG_DATA_HOME", QFile::encodeName(trashHome.filePath(".local/share")));
+    std::filesystem::path trash =
+        trashHome.filePath(QStringLiteral(".local/share/Trash")).toStdString();
     QTemporaryDir dir;
     std::filesystem::path root = dir.path().toStdString();
     std::filesystem::path saves = root / "saves";

@@ -79,6 +79,14 @@ public:
     bool removeTree(const Path& p) override { return ok(__func__, p) && Base::removeTree(p); }
     // Counted but not done: a sync of the whole disk per copy would make the tests crawl.
     bool flushToDisk(const Path& p) override { return ok(__func__, p); }
+    std::optional<TrashedItem> moveToTrash(const Path& p) override {
+        return ok(__func__, p) ? Base::moveToTrash(p) : std::nullopt;
+    }
+    // A lock that cannot be looked at counts as not held.
+    bool isLockHeld(const Path& p) override { return ok(__func__, p) && Base::isLockHeld(p); }
+    LockAttempt lockExclusively(const Path& p) override {
+        return ok(__func__, p) ? Base::lockExclusively(p) : LockAttempt{};
+    }
 
 private:
     // Counts the call and answers whether it may go ahead.
