@@ -8,8 +8,9 @@ namespace Plovermantle {
 class PosixFileSystem : public FileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
-    std::optional<std::string> readTextFile(const std::string& path) override;
-    bool writeFileAtomically(const std::string& path, std::string_view contents) override;
+    std::optional<TextFile> readTextFile(const std::string& path) override;
+    bool writeFileAtomically(const std::string& path, std::string_view contents,
+                             const ItemInfo& like) override;
 
     std::optional<ItemInfo> itemInfo(const std::string& path) override;
     std::optional<std::vector<std::string>> folderEntries(const std::string& folder) override;
@@ -26,6 +27,10 @@ public:
     ExchangeResult exchangeItems(const std::string& first, const std::string& second) override;
     bool removeTree(const std::string& path) override;
     bool flushToDisk(const std::string& path) override;
+
+private:
+    std::optional<std::string> ownLinkTarget(const std::string& path);
+    static bool renameWithoutReplacing(const std::string& from, const std::string& to);
 };
 
 } // namespace Plovermantle
