@@ -274,13 +274,20 @@ bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_v
         }
         written += put > 0 ? static_cast<std::size_t>(put) : 0;
     }
-    // The group before the bits, so that group bits never apply to the process's own group; only
-    // the superuser may give a file away. A group the user is not in cannot be kept, and the file
-    // is not written rather than have the server's account lose it.
-    const uid_t owner = ::geteuid() == 0 ? static_cast<uid_t>(like.owner) : static_cast<uid_t>(-1);
-    if (::fchown(file.get(), owner, static_cast<gid_t>(like.group)) != 0 ||
-        ::fchmod(file.get(), static_cast<mode_t>(like.permissions & 0777)) != 0 ||
-        ::fsync(file.get()) != 0) {
+    // The group before the bits, so that the bits apply to the group they were meant for; only
+    // the superuser may give a file to another owner.
+    const bool superuser = ::geteuid() == 0;
+    auto mode = static_cast<mode_t>(like.permissions & 0777);
+    if (::fchown(file.get(), superuser ? static_cast<uid_t>(like.owner) : static_cast<uid_t>(-1),
+                 static_cast<gid_t>(like.group)) != 0) {
+        if (superuser || errno != EPERM) {
+            return discard(errno);
+        }
+        // Not a member of that group: the file stays in the user's own, whose members were
+        // "others" to it, so its group bits give no more than the others' did.
+        mode = (mode & ~mode_t{0070}) | (mode & ((mode & 0007) << 3));
+    }
+    if (::fchmod(file.get(), mode) != 0 || ::fsync(file.get()) != 0) {
         return discard(errno);
     }
     if (!file.close()) {
