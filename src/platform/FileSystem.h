@@ -65,7 +65,7 @@ inline std::error_code make_error_code(FileProblem problem) {
 
 // A file operation that failed: what was being done, to which path, and the system's reason.
 struct FileFailure {
-    std::string operation; // a verb or two: "read", "create folder"
+    std::string operation; // a few words: "read", "create a folder in"
     std::string path;
     std::error_code error;
 

@@ -20,14 +20,14 @@ bool isUsableName(const std::string& name) {
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
-// What the app itself keeps in the server folder: a world of such a name would be copied over
-// them, or would be put away when they are. Letter case aside, for the file systems that ignore it.
+// What the app itself keeps in the server folder: a world of such a name would replace one of
+// them, or be cleaned up as a leftover of ours. Letter case aside, for file systems that ignore it.
 bool isOwnName(std::string name) {
     std::ranges::transform(name, name.begin(), [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     });
     return name == "server.properties" || name == "server.properties.backup" ||
-           name == ".plovermantle.lock" || // the lock one copy at a time holds
+           name == ".plovermantle.lock" || // the lock that lets one copy run at a time
            name.starts_with(stagingFolderPrefix) || name.starts_with(asideFolderPrefix);
 }
 
