@@ -152,7 +152,7 @@ private slots:
         PosixFileSystem files;
         QVERIFY(!files.readTextFile(root / "fifo"));
         QVERIFY(!files.readTextFile(nulPath + "x"));
-        QVERIFY(!files.writeFileAtomically(nulPath, "new"));
+        QVERIFY(!files.writeFileAtomically(nulPath, "new", {}));
         QCOMPARE(entries(root), (Names{"fifo", "folder"}));
         QCOMPARE(entries(root / "folder"), Names{"inside"});
         QCOMPARE(readFile(root / "folder/inside"), std::string("kept"));

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace Plovermantle {
@@ -40,7 +42,41 @@ struct ItemInfo {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool ownedByUser = false; // owned by the account the app runs as
+    // Who owns it: the user's and the group's numbers.
+    std::uint32_t owner = 0;
+    std::uint32_t group = 0;
 };
+
+// A whole text file, and the file it was read from with what that file was when it was read.
+struct TextFile {
+    std::string text;
+    std::string path;
+    ItemInfo info;
+};
+
+// Why a file operation failed where the system has no error number of its own for it.
+enum class FileProblem {
+    NotRegularFile = 1,
+    NotUtf8Text,
+    LinkNotFollowed,
+    ForeignLink,
+};
+const std::error_category& fileProblemCategory();
+inline std::error_code make_error_code(FileProblem problem) {
+    return {static_cast<int>(problem), fileProblemCategory()};
+}
+
+// A file operation that failed: what was being done, to which path, and the system's reason.
+struct FileFailure {
+    std::string operation; // a few words: "read", "create a folder in"
+    std::string path;
+    std::error_code error;
+
+    bool operator==(const FileFailure&) const = default;
+};
+
+// "<operation> <path>: <reason>", for the user to read.
+std::string describe(const FileFailure& failure);
 
 enum class ExchangeResult { Exchanged, Unsupported, Failed };
 
@@ -75,17 +111,21 @@ public:
     virtual std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) = 0;
 
     // Whole text files. The file at `path` read whole, byte for byte; nothing when it is missing,
-    // is not a regular file, cannot be read, or does not hold valid UTF-8.
-    virtual std::optional<std::string> readTextFile(const std::string& path) = 0;
+    // is not a regular file, cannot be read, or does not hold valid UTF-8. A symbolic link at
+    // `path` is followed only when the user running the app owns it and it leads straight to a
+    // regular file: anyone else's link could name a file that user may read and others may not.
+    virtual std::optional<TextFile> readTextFile(const std::string& path) = 0;
     // At most the first `maxBytes` bytes of the regular file at `path`, whatever they hold;
     // nothing when it is missing, is not a regular file or cannot be read.
     virtual std::optional<std::string> readFileStart(const std::string& path,
                                                      std::size_t maxBytes) = 0;
-    // Replaces the file at `path` with `contents` in one step, through a temporary file beside it:
-    // a reader sees the old content or the new, never a mix, and a failed write leaves the old file
-    // whole. An existing file keeps its permission bits; when `path` is a symbolic link the link
-    // stays and the file it points at is replaced. Answers whether the new content is in place.
-    virtual bool writeFileAtomically(const std::string& path, std::string_view contents) = 0;
+    // Replaces the item at `path` with a file holding `contents`, in one step, through a temporary
+    // file beside it: a reader sees the old content or the new, never a mix, and a failed write
+    // leaves the old item whole. A symbolic link at `path` is replaced, never followed. The new
+    // file gets the group (and, for the superuser, the owner) and then the permission bits of
+    // `like`; until then only its owner may read it. Answers whether the new content is in place.
+    virtual bool writeFileAtomically(const std::string& path, std::string_view contents,
+                                     const ItemInfo& like) = 0;
 
     // Items and trees, for copying a world and putting it in place.
 
@@ -102,7 +142,9 @@ public:
     virtual std::optional<std::string> makeTemporaryFolder(const std::string& parent,
                                                            const std::string& prefix) = 0;
     // A new regular file at `to` with the contents, permission bits and times of the regular file
-    // `from`. Fails when `to` exists, when `from` is anything else, or when `progress` says stop.
+    // `from`, less set-user-ID, set-group-ID and sticky, which no world needs and which would make
+    // the copy a program run as its new owner. Fails when `to` exists, when `from` is anything
+    // else, or when `progress` says stop.
     virtual bool copyRegularFile(const std::string& from, const std::string& to,
                                  const ContentProgress& progress) = 0;
     virtual std::optional<std::string> readSymlink(const std::string& path) = 0;
@@ -131,6 +173,18 @@ public:
     // Takes the lock file at `path` for this process, unless a live process holds it; the lock
     // of a process that is gone is taken over. The file goes when the lock is released.
     virtual LockAttempt lockExclusively(const std::string& path) = 0;
+
+    // Why an operation failed. Every failing operation notes why; the first note since the last
+    // take is kept, since what fails after it is most often cleaning up. Callers decide on the
+    // operations' answers alone and take the note only to tell the user. Safe from any thread.
+    void noteFailure(FileFailure failure);
+    std::optional<FileFailure> takeFailure();
+
+private:
+    std::mutex failureMutex_;
+    std::optional<FileFailure> failure_;
 };
 
 } // namespace Plovermantle
+
+template <> struct std::is_error_code_enum<Plovermantle::FileProblem> : std::true_type {};

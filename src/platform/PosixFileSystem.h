@@ -8,10 +8,11 @@ namespace Plovermantle {
 class PosixFileSystem : public FileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
-    std::optional<std::string> readTextFile(const std::string& path) override;
+    std::optional<TextFile> readTextFile(const std::string& path) override;
     std::optional<std::string> readFileStart(const std::string& path,
                                              std::size_t maxBytes) override;
-    bool writeFileAtomically(const std::string& path, std::string_view contents) override;
+    bool writeFileAtomically(const std::string& path, std::string_view contents,
+                             const ItemInfo& like) override;
 
     std::optional<ItemInfo> itemInfo(const std::string& path) override;
     std::optional<std::vector<std::string>> folderEntries(const std::string& folder) override;
@@ -31,6 +32,10 @@ public:
     std::optional<TrashedItem> moveToTrash(const std::string& path) override;
     bool isLockHeld(const std::string& path) override;
     LockAttempt lockExclusively(const std::string& path) override;
+
+private:
+    std::optional<std::string> ownLinkTarget(const std::string& path);
+    static bool renameWithoutReplacing(const std::string& from, const std::string& to);
 };
 
 } // namespace Plovermantle

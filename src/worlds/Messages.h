@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
 
+#include <optional>
 #include <string>
 
 // Every alert the app shows, word for word, in one place: the code and its tests both read them
@@ -30,6 +32,9 @@ inline const Alert worldCopied{.messageText = "World copied.",
                                .informativeText = "Be sure to restart the server."};
 
 inline const Alert badWorldName = error("The world's name cannot be used as a folder name.");
+inline const Alert worldNameNotUtf8 =
+    error("The world's folder name is not valid UTF-8 text, so the server could not find it. "
+          "Rename the folder in the saves folder, then copy it again.");
 inline const Alert serverIsSavesFolder =
     error("The server folder is the saves folder, so the world would be copied onto itself. "
           "Choose another server folder.");
@@ -50,6 +55,14 @@ inline const Alert propsWriteFailed =
     error("Unable to write server.properties. Yeah, do it yourself...");
 inline const Alert propsUnreadable = error("Unable to read server.properties: it is missing, "
                                            "unreadable or not UTF-8 text. Nothing was changed.");
+
+// `alert` with the file operation that failed, when one did, behind its Show Details button.
+inline Alert withDetails(Alert alert, const std::optional<FileFailure>& failure) {
+    if (failure) {
+        alert.details = describe(*failure);
+    }
+    return alert;
+}
 
 // The progress dialog's label while `worldName` is copied.
 inline std::string copyingLabel(const std::string& worldName) {

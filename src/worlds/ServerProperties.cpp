@@ -79,23 +79,31 @@ std::string rewriteServerPropsText(std::string_view text, std::string_view world
 
 void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
                         std::string_view worldName) {
+    FileSystem& files = platform.files;
+    const auto tell = [&](const Alert& alert) {
+        platform.dialogs.runAlert(Messages::withDetails(alert, files.takeFailure()));
+    };
     const std::string propsPath = serverFolderPath + "/server.properties";
     const std::string backupPath = serverFolderPath + "/server.properties.backup";
-    const std::optional<std::string> text = platform.files.readTextFile(propsPath);
-    if (!text) {
-        platform.dialogs.runAlert(Messages::propsUnreadable);
+    files.takeFailure();
+    // Through a link only when the user made it; then the file it leads to is rewritten.
+    const std::optional<TextFile> file = files.readTextFile(propsPath);
+    if (!file) {
+        tell(Messages::propsUnreadable);
         return;
     }
-    if (!platform.files.writeFileAtomically(backupPath, *text)) {
-        platform.dialogs.runAlert(Messages::propsWriteFailed);
+    // The backup is as private as the file it copies: it may hold the remote console's password.
+    if (!files.writeFileAtomically(backupPath, file->text, file->info)) {
+        tell(Messages::propsWriteFailed);
         return;
     }
-    if (text->empty()) {
+    if (file->text.empty()) {
         return;
     }
     // Written even when no line matched, so that an unwritable file is told whatever it holds.
-    if (!platform.files.writeFileAtomically(propsPath, rewriteServerPropsText(*text, worldName))) {
-        platform.dialogs.runAlert(Messages::propsWriteFailed);
+    if (!files.writeFileAtomically(file->path, rewriteServerPropsText(file->text, worldName),
+                                   file->info)) {
+        tell(Messages::propsWriteFailed);
     }
 }
 

@@ -16,9 +16,12 @@ namespace Plovermantle {
 std::string rewriteServerPropsText(std::string_view text, std::string_view worldName);
 
 // Points the server in `serverFolderPath` at `worldName`: saves the text of its server.properties
-// to server.properties.backup, then rewrites its level-name lines. A file that cannot be read
-// changes nothing; a failed write leaves the file it was writing whole. Each failure is told in one
-// alert; an empty server.properties is backed up and left empty, silently.
+// to server.properties.backup, then rewrites its level-name lines. Both files keep the group (the
+// owner too, for the superuser) and permission bits server.properties had; a link at the backup is
+// replaced, and a link at server.properties is followed only when the user made it. A file that
+// cannot be read changes nothing; a failed write leaves the file it was writing whole. Each failure
+// is told in one alert, with why behind its details; an empty server.properties is backed up and
+// left empty, silently.
 void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
                         std::string_view worldName);
 

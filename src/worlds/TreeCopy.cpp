@@ -6,7 +6,14 @@ namespace Plovermantle {
 
 std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root) {
     const auto rootInfo = files.itemInfo(root);
-    if (!rootInfo || rootInfo->kind != ItemKind::Folder) {
+    if (!rootInfo) {
+        return std::nullopt;
+    }
+    if (rootInfo->kind != ItemKind::Folder) {
+        files.noteFailure({"copy", root,
+                           rootInfo->kind == ItemKind::Missing
+                               ? std::make_error_code(std::errc::no_such_file_or_directory)
+                               : std::make_error_code(std::errc::not_a_directory)});
         return std::nullopt;
     }
     TreePlan plan;
@@ -24,7 +31,13 @@ std::optional<TreePlan> planTreeCopy(FileSystem& files, const std::string& root)
         for (const std::string& name : *names) {
             std::string relative = joinPath(folder, name);
             const auto info = files.itemInfo(joinPath(root, relative));
-            if (!info || info->kind == ItemKind::Missing) {
+            if (!info) {
+                return std::nullopt;
+            }
+            if (info->kind == ItemKind::Missing) {
+                // Gone since the folder was listed.
+                files.noteFailure({"copy", joinPath(root, relative),
+                                   std::make_error_code(std::errc::no_such_file_or_directory)});
                 return std::nullopt;
             }
             switch (info->kind) {

@@ -5,6 +5,8 @@
 #include "worlds/Messages.h"
 #include "worlds/StagedCopy.h"
 
+#include <QByteArrayView>
+#include <algorithm>
 #include <filesystem>
 
 namespace Plovermantle {
@@ -16,6 +18,17 @@ namespace {
 bool isUsableName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
+// What the app itself keeps in the server folder: a world of such a name would replace one of
+// them, or be cleaned up as a leftover of ours. Letter case aside, for file systems that ignore it.
+bool isOwnName(std::string name) {
+    std::ranges::transform(name, name.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return name == "server.properties" || name == "server.properties.backup" ||
+           name.starts_with(copyLockName) || name.starts_with(stagingFolderPrefix) ||
+           name.starts_with(asideFolderPrefix);
 }
 
 bool sameItem(const ItemInfo& a, const ItemInfo& b) {
@@ -32,7 +45,8 @@ std::optional<bool> isAtOrAbove(FileSystem& files, const ItemInfo& target,
     if (!resolved) {
         const auto info = files.itemInfo(path);
         if (info && info->kind == ItemKind::Missing) {
-            return false; // nothing there to be inside anything
+            files.takeFailure(); // not a failure after all
+            return false;        // nothing there to be inside anything
         }
         return std::nullopt;
     }
@@ -92,6 +106,10 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
                const std::function<void(const std::string& serverFolder)>& pointServerAtWorld) {
     Dialogs& dialogs = platform.dialogs;
     FileSystem& files = platform.files;
+    // A failure is told with the file operation that caused it.
+    const auto tellFailure = [&](const Alert& alert) {
+        dialogs.runAlert(Messages::withDetails(alert, files.takeFailure()));
+    };
 
     if (inputs.serverPathText.empty() || !inputs.selectedWorld) {
         dialogs.runAlert(Messages::comeOn);
@@ -105,18 +123,24 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     }
     const std::string& name = *inputs.selectedWorld;
     const std::string& serverFolder = *inputs.serverFolder;
-    if (!isUsableName(name)) {
+    if (!isUsableName(name) || isOwnName(name)) {
         dialogs.runAlert(Messages::badWorldName);
+        return;
+    }
+    // The name goes into server.properties, which the server reads as UTF-8 text.
+    if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
+        dialogs.runAlert(Messages::worldNameNotUtf8);
         return;
     }
     const std::string source = joinPath(*inputs.savesFolder, name);
     const std::string destination = joinPath(serverFolder, name);
 
+    files.takeFailure();
     switch (overlapOf(files, source, *inputs.savesFolder, destination, serverFolder)) {
     case Overlap::None:
         break;
     case Overlap::Unknown:
-        dialogs.runAlert(Messages::unableToCopy);
+        tellFailure(Messages::unableToCopy);
         return;
     case Overlap::Same:
         dialogs.runAlert(Messages::serverIsSavesFolder);
@@ -143,13 +167,14 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
         dialogs.runAlert(Messages::anotherCopyUnderWay);
         return;
     case LockOutcome::Failed:
-        dialogs.runAlert(Messages::unableToCopy);
+        tellFailure(Messages::unableToCopy);
         return;
     }
     recoverLeftovers(files, serverFolder);
+    files.takeFailure(); // what could not be cleaned up is not what stops this copy
     const auto existing = existingWorldItems(files, serverFolder, name);
     if (!existing) {
-        dialogs.runAlert(Messages::unableToCopy);
+        tellFailure(Messages::unableToCopy);
         return;
     }
     // A running server saves its world when it stops, over whatever took its place.
@@ -170,10 +195,10 @@ void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
     case PlaceResult::Placed:
         break;
     case PlaceResult::CopyFailed:
-        dialogs.runAlert(Messages::unableToCopy);
+        tellFailure(Messages::unableToCopy);
         return;
     case PlaceResult::ReplaceFailed:
-        dialogs.runAlert(Messages::unableToReplace);
+        tellFailure(Messages::unableToReplace);
         return;
     case PlaceResult::InUse:
         dialogs.runAlert(Messages::serverRunsWorld);

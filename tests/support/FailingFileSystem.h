@@ -28,11 +28,11 @@ public:
     // The operations that were made to fail.
     std::vector<std::string> failed;
 
-    std::optional<std::string> readTextFile(const Path& p) override {
+    std::optional<TextFile> readTextFile(const Path& p) override {
         return ok(__func__, p) ? Base::readTextFile(p) : std::nullopt;
     }
-    bool writeFileAtomically(const Path& p, std::string_view text) override {
-        return ok(__func__, p) && Base::writeFileAtomically(p, text);
+    bool writeFileAtomically(const Path& p, std::string_view text, const ItemInfo& like) override {
+        return ok(__func__, p) && Base::writeFileAtomically(p, text, like);
     }
     std::optional<ItemInfo> itemInfo(const Path& p) override {
         return ok(__func__, p) ? Base::itemInfo(p) : std::nullopt;
@@ -89,12 +89,13 @@ public:
     }
 
 private:
-    // Counts the call and answers whether it may go ahead.
+    // Counts the call and answers whether it may go ahead; a failure is noted as an I/O error.
     bool ok(const char* operation, const Path& path) {
         std::string call = std::string(operation) + ' ' + path;
         const bool fail =
             failAt.contains(static_cast<int>(calls.size()) + 1) || (failIf && failIf(call));
         if (fail) {
+            noteFailure({operation, path, std::make_error_code(std::errc::io_error)});
             failed.emplace_back(operation);
             call += " FAILED";
         }

@@ -38,7 +38,9 @@ void forgetLaunch();
 class RecordingDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override {
+        shown.push_back(alert);
         alerts.push_back(alert);
+        alerts.back().details.clear();
         return next(alertAnswers, alertFirstButtonReturn);
     }
     std::optional<std::string> chooseFolder(const std::string& startFolder) override {
@@ -55,7 +57,8 @@ public:
     // Cancel is pressed once the work has called its report this many times; never when empty.
     std::optional<std::size_t> cancelAfterCalls;
 
-    std::vector<Alert> alerts;
+    std::vector<Alert> alerts; // their texts, without details
+    std::vector<Alert> shown;  // as shown, details included
     std::deque<int> alertAnswers;
     std::deque<std::optional<std::string>> folderAnswers;
     std::vector<std::string> chooserStarts; // where each folder chooser opened

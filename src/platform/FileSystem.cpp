@@ -1,0 +1,43 @@
+#include "platform/FileSystem.h"
+
+#include <utility>
+
+namespace Plovermantle {
+
+const std::error_category& fileProblemCategory() {
+    static const struct : std::error_category {
+        const char* name() const noexcept override { return "file"; }
+        std::string message(int problem) const override {
+            switch (static_cast<FileProblem>(problem)) {
+            case FileProblem::NotRegularFile:
+                return "not a regular file";
+            case FileProblem::NotUtf8Text:
+                return "not UTF-8 text";
+            case FileProblem::LinkNotFollowed:
+                return "a symbolic link, which is not followed here";
+            case FileProblem::ForeignLink:
+                return "a symbolic link made by another user, which is not followed";
+            }
+            return "unknown problem";
+        }
+    } category;
+    return category;
+}
+
+std::string describe(const FileFailure& failure) {
+    return failure.operation + ' ' + failure.path + ": " + failure.error.message();
+}
+
+void FileSystem::noteFailure(FileFailure failure) {
+    const std::lock_guard lock(failureMutex_);
+    if (!failure_) {
+        failure_ = std::move(failure);
+    }
+}
+
+std::optional<FileFailure> FileSystem::takeFailure() {
+    const std::lock_guard lock(failureMutex_);
+    return std::exchange(failure_, std::nullopt);
+}
+
+} // namespace Plovermantle
