@@ -2,6 +2,7 @@
 
 #include "platform/FileContentCopy.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,6 +55,9 @@ public:
     // Whole text files. The file at `path` read whole, byte for byte; nothing when it is missing,
     // is not a regular file, cannot be read, or does not hold valid UTF-8.
     virtual std::optional<std::string> readTextFile(const std::string& path) = 0;
+    // The bytes of the regular file at `path`; nothing when it is missing, is a link or anything
+    // but a regular file, cannot be read, or holds more than `maxBytes`.
+    virtual std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) = 0;
     // Replaces the file at `path` with `contents` in one step, through a temporary file beside it:
     // a reader sees the old content or the new, never a mix, and a failed write leaves the old file
     // whole. An existing file keeps its permission bits; when `path` is a symbolic link the link

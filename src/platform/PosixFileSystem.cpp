@@ -6,6 +6,7 @@
 #include <QSaveFile>
 #include <QString>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -103,15 +104,19 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
     return entries;
 }
 
-std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path) {
-    // By hand rather than through QFile or a stream: opened without blocking and checked on the
-    // open descriptor, so that a FIFO or device in the file's place is refused, not waited on.
+namespace {
+
+// By hand rather than through QFile or a stream: opened without blocking and checked on the open
+// descriptor, so that a FIFO or device in the file's place is refused, not waited on.
+std::optional<std::string> readRegularFile(const std::string& path, int extraFlags,
+                                           std::size_t maxBytes) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags));
     struct stat info {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
         return std::nullopt;
     }
     std::string contents;
@@ -128,11 +133,28 @@ std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path
             return std::nullopt;
         }
         contents.append(buffer, static_cast<std::size_t>(got));
+        // The file may grow while it is read.
+        if (contents.size() > maxBytes) {
+            return std::nullopt;
+        }
     }
-    if (!QByteArrayView(contents.data(), static_cast<qsizetype>(contents.size())).isValidUtf8()) {
+    return contents;
+}
+
+} // namespace
+
+std::optional<std::string> PosixFileSystem::readTextFile(const std::string& path) {
+    std::optional<std::string> contents = readRegularFile(path, 0, SIZE_MAX);
+    if (contents &&
+        !QByteArrayView(contents->data(), static_cast<qsizetype>(contents->size())).isValidUtf8()) {
         return std::nullopt;
     }
     return contents;
+}
+
+std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
+                                                     std::size_t maxBytes) {
+    return readRegularFile(path, O_NOFOLLOW, maxBytes);
 }
 
 bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_view contents) {

@@ -9,6 +9,7 @@ class PosixFileSystem : public FileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
     std::optional<std::string> readTextFile(const std::string& path) override;
+    std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) override;
     bool writeFileAtomically(const std::string& path, std::string_view contents) override;
 
     std::optional<ItemInfo> itemInfo(const std::string& path) override;

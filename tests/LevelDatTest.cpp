@@ -1,0 +1,139 @@
+// level.dat: the fields the world list shows, read whatever else a valid file holds, and nothing
+// at all from a malformed one.
+#include "worlds/LevelDat.h"
+
+#include "LevelDatWriter.h"
+
+#include <QTest>
+
+using namespace Plovermantle;
+using namespace Plovermantle::LevelDatWriter;
+using namespace std::string_literals;
+
+Q_DECLARE_METATYPE(LevelSummary)
+
+namespace {
+
+QByteArray bytes(const std::string& text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A root compound holding Data with `fields`.
+std::string data(const Nbt& fields) {
+    return Nbt().tag(10, "").tag(10, "Data").raw(fields.bytes).end().end().bytes;
+}
+
+// `depth` lists or compounds, each inside the one before, in a root compound.
+std::string nested(std::uint8_t type, int depth) {
+    Nbt nbt;
+    nbt.tag(10, "").tag(type, "deep");
+    for (int i = 1; i < depth; ++i) {
+        if (type == 9) {
+            nbt.number(type).number(std::int32_t{1});
+        } else {
+            nbt.tag(type, "deep");
+        }
+    }
+    if (type == 9) {
+        nbt.number(std::uint8_t{0}).number(std::int32_t{0});
+    }
+    return nbt.bytes + std::string(static_cast<std::size_t>(type == 9 ? 1 : depth + 1), '\0');
+}
+
+LevelSummary named(std::u16string name) {
+    return {std::move(name), std::nullopt, std::nullopt, false, std::nullopt};
+}
+
+} // namespace
+
+class LevelDatTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsTheFields_data() {
+        QTest::addColumn<QByteArray>("nbt");
+        QTest::addColumn<LevelSummary>("expected");
+        const auto row = [](const char* name, const std::string& nbt, LevelSummary expected) {
+            QTest::newRow(name) << bytes(nbt) << expected;
+        };
+        row("amid every other type", levelNbt("Island", 1700000000123, 1, false, "1.20.4"),
+            {u"Island", 1700000000123, 1, false, u"1.20.4"});
+        row("hardcore", levelNbt("H", -1, 0, true, ""), {u"H", -1, 0, true, u""});
+        row("fields of another type left out",
+            data(Nbt()
+                     .tag(3, "LevelName")
+                     .number(5)
+                     .tag(8, "GameType")
+                     .string("1")
+                     .tag(10, "Version")
+                     .tag(3, "Name")
+                     .number(1)
+                     .end()),
+            {});
+        row("fields outside Data left out",
+            Nbt().tag(10, "").tag(8, "LevelName").string("x").end().bytes, {});
+        row("lists nested as deep as the game allows", nested(9, 512), {});
+        row("compounds nested as deep as the game allows", nested(10, 512), {});
+        // Java's modified UTF-8, and the bytes a careless tool might write.
+        const auto name = [&](const char* row_, std::string_view text, std::u16string expected) {
+            row(row_, data(Nbt().tag(8, "LevelName").string(text)), named(std::move(expected)));
+        };
+        name("NUL as two bytes",
+             "a\xc0\x80"
+             "b",
+             u"a\0b"s);
+        name("two and three bytes", "Gr\xc3\xb6\xc3\x9f \xe4\xb8\x96", u"Größ 世");
+        name("surrogate pair", "\xed\xa0\xbd\xed\xb8\x80!", u"\U0001F600!");
+        name("four-byte UTF-8", "\xf0\x9f\x98\x80", u"\U0001F600");
+        name("malformed bytes",
+             "\x80"
+             "a\xe4\xb8",
+             u"\ufffd"
+             "a\ufffd\ufffd");
+    }
+
+    void readsTheFields() {
+        QFETCH(QByteArray, nbt);
+        QFETCH(LevelSummary, expected);
+        QCOMPARE(readLevelNbt(nbt.toStdString()), std::optional(expected));
+        QCOMPARE(readLevelDat(gzip(nbt.toStdString())), std::optional(expected));
+    }
+
+    void refusesMalformedFiles_data() {
+        QTest::addColumn<QByteArray>("file");
+        const std::string valid = levelNbt("Island", 1, 1, false, "1.20.4");
+        std::string badChecksum = gzip(valid);
+        badChecksum[badChecksum.size() - 8] ^= 1;
+        const auto row = [](const char* name, const std::string& file) {
+            QTest::newRow(name) << bytes(file);
+        };
+        const auto nbtRow = [&](const char* name, const std::string& nbt) {
+            row(name, gzip(nbt));
+        };
+        row("empty", "");
+        row("not compressed", valid);
+        row("compressed file cut short", gzip(valid).substr(0, 40));
+        row("bad checksum", badChecksum);
+        nbtRow("too big once decompressed",
+               data(Nbt().tag(7, "a").number(std::int32_t{5 << 20}).raw(std::string(5 << 20, 0))));
+        nbtRow("NBT cut short", valid.substr(0, valid.size() - 3));
+        nbtRow("root not a compound", Nbt().tag(8, "").string("x").bytes);
+        nbtRow("string past the end", data(Nbt().tag(8, "LevelName").number(uint16_t{99})));
+        nbtRow("negative array length", data(Nbt().tag(11, "a").number(-1)));
+        nbtRow("array past the end", data(Nbt().tag(12, "a").number(std::int32_t{1 << 28})));
+        nbtRow("list longer than the file",
+               data(Nbt().tag(9, "a").number(std::uint8_t{3}).number(INT32_MAX)));
+        nbtRow("list of End with items", data(Nbt().tag(9, "a").number(uint8_t{0}).number(1)));
+        nbtRow("unknown tag", data(Nbt().tag(13, "a").number(0)));
+        nbtRow("lists nested too deep", nested(9, 513));
+        nbtRow("compounds nested too deep", nested(10, 513));
+    }
+
+    void refusesMalformedFiles() {
+        QFETCH(QByteArray, file);
+        QCOMPARE(readLevelDat(file.toStdString()), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(LevelDatTest)
+#include "LevelDatTest.moc"
