@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 
+#include "app/WorldList.h"
 #include "settings/Settings.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
-#include "worlds/WorldDiscovery.h"
 
 #include <QByteArray>
 #include <QComboBox>
@@ -15,14 +15,10 @@
 
 namespace Plovermantle {
 
-namespace {
-// A world's exact on-disk name rides along with its displayed text: file names are bytes, and the
-// text shown may not round-trip to them.
-constexpr int worldNameRole = Qt::UserRole;
-} // namespace
-
 AppDelegate::AppDelegate(Platform platform, QObject* parent)
     : QObject(parent), platform_(platform) {}
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     globalServerPath() = getPrefs(platform_.prefs);
@@ -31,21 +27,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
     const std::string savesFolder = savesFolderPath();
     globalFullPath() = savesFolder;
-    for (const std::string& name : listWorlds(platform_.files, savesFolder)) {
-        appendWorld(name);
-    }
-    // Filling a combo box selects its first item; the user must pick a world themselves.
-    worldList_->setCurrentIndex(-1);
-    describeWorldList(savesFolder);
+    // The folder names show at once, with no world picked; the rest fills in from a worker.
+    worlds_ = std::make_unique<WorldList>(*worldList_, platform_.files);
+    worlds_->show(savesFolder);
 }
 
-void AppDelegate::describeWorldList(const std::string& savesFolder) {
-    // Where the worlds were looked for is the first thing to check when one is missing.
-    worldList_->setToolTip(
-        tr("Worlds in the game's saves folder:\n%1")
-            .arg(QDir::toNativeSeparators(QFile::decodeName(savesFolder.c_str()))));
-    if (worldList_->count() == 0) {
-        worldList_->setPlaceholderText(tr("No worlds found"));
+void AppDelegate::refreshWorldList() {
+    if (worlds_) {
+        worlds_->refresh();
     }
 }
 
@@ -74,11 +63,6 @@ void AppDelegate::copy() {
                                  selectedWorld(), globalFullPath(), globalServerPath()};
     copyWorld(platform_, inputs,
               [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
-}
-
-void AppDelegate::appendWorld(const std::string& name) {
-    worldList_->addItem(QFile::decodeName(name.c_str()),
-                        QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 std::optional<std::string> AppDelegate::selectedWorld() const {

@@ -7,10 +7,13 @@
 #include <QMainWindow>
 #include <QObject>
 #include <QPointer>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace Plovermantle {
+
+class WorldList;
 
 // Owns nothing of the window: it holds non-owning references to the controls it reads and fills,
 // runs the launch sequence and carries the window's actions.
@@ -19,6 +22,7 @@ class AppDelegate : public QObject {
 
 public:
     explicit AppDelegate(Platform platform, QObject* parent = nullptr);
+    ~AppDelegate() override;
 
     QMainWindow* window() const { return window_; }
     void setWindow(QMainWindow* window) { window_ = window; }
@@ -26,6 +30,9 @@ public:
     void setWorldList(QComboBox* worldList) { worldList_ = worldList; }
     QLineEdit* txtServerPath() const { return txtServerPath_; }
     void setTxtServerPath(QLineEdit* txtServerPath) { txtServerPath_ = txtServerPath; }
+
+    // What fills worldList and keeps it current; nothing before launch.
+    WorldList* worlds() const { return worlds_.get(); }
 
     // The world the user picked in worldList, exactly as named on disk; nothing when none is.
     std::optional<std::string> selectedWorld() const;
@@ -39,17 +46,17 @@ public slots:
     void setServerPath();
     // Deploys the selected world into the server folder and points the server at it.
     void copy();
+    // Reads the saves folder again; the world the user picked stays picked while it is there.
+    void refreshWorldList();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
 private:
-    void appendWorld(const std::string& name);
-    void describeWorldList(const std::string& savesFolder);
-
     Platform platform_;
     QPointer<QMainWindow> window_;
     QPointer<QComboBox> worldList_;
     QPointer<QLineEdit> txtServerPath_;
+    std::unique_ptr<WorldList> worlds_;
 };
 
 } // namespace Plovermantle

@@ -34,6 +34,8 @@ MainInterface::MainInterface(Platform platform)
                      &AppDelegate::setServerPath);
     QObject::connect(ui_->actionChooseServer, &QAction::triggered, delegate_.get(),
                      &AppDelegate::setServerPath);
+    QObject::connect(ui_->actionRefresh, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::refreshWorldList);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 
