@@ -3,41 +3,39 @@
 #include "worlds/LevelDat.h"
 
 #include "LevelDatWriter.h"
+#include "support/TestSupport.h"
 
 #include <QTest>
 
 using namespace Plovermantle;
 using namespace Plovermantle::LevelDatWriter;
-using namespace std::string_literals;
+using namespace std::literals;
+using Testing::bytes;
 
 Q_DECLARE_METATYPE(LevelSummary)
 
 namespace {
-
-QByteArray bytes(const std::string& text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A root compound holding Data with `fields`.
 std::string data(const Nbt& fields) {
     return Nbt().tag(10, "").tag(10, "Data").raw(fields.bytes).end().end().bytes;
 }
 
-// `depth` lists or compounds, each inside the one before, in a root compound.
-std::string nested(std::uint8_t type, int depth) {
-    Nbt nbt;
-    nbt.tag(10, "").tag(type, "deep");
-    for (int i = 1; i < depth; ++i) {
-        if (type == 9) {
-            nbt.number(type).number(std::int32_t{1});
-        } else {
-            nbt.tag(type, "deep");
-        }
+std::string repeat(std::string_view part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += part;
     }
-    if (type == 9) {
-        nbt.number(std::uint8_t{0}).number(std::int32_t{0});
-    }
-    return nbt.bytes + std::string(static_cast<std::size_t>(type == 9 ? 1 : depth + 1), '\0');
+    return out;
+}
+
+// `depth` lists, or compounds, each inside the one before, in a root compound.
+std::string lists(int depth) {
+    return "\x0a\0\0\x09\0\0"s + repeat("\x09\0\0\0\x01"sv, depth - 1) + std::string(6, '\0');
+}
+std::string compounds(int depth) {
+    return "\x0a\0\0"s + repeat("\x0a\0\0"sv, depth) +
+           std::string(static_cast<std::size_t>(depth) + 1, '\0');
 }
 
 LevelSummary named(std::u16string name) {
@@ -72,8 +70,8 @@ private slots:
             {});
         row("fields outside Data left out",
             Nbt().tag(10, "").tag(8, "LevelName").string("x").end().bytes, {});
-        row("lists nested as deep as the game allows", nested(9, 512), {});
-        row("compounds nested as deep as the game allows", nested(10, 512), {});
+        row("lists nested as deep as the game allows", lists(512), {});
+        row("compounds nested as deep as the game allows", compounds(512), {});
         // Java's modified UTF-8, and the bytes a careless tool might write.
         const auto name = [&](const char* row_, std::string_view text, std::u16string expected) {
             row(row_, data(Nbt().tag(8, "LevelName").string(text)), named(std::move(expected)));
@@ -125,8 +123,8 @@ private slots:
                data(Nbt().tag(9, "a").number(std::uint8_t{3}).number(INT32_MAX)));
         nbtRow("list of End with items", data(Nbt().tag(9, "a").number(uint8_t{0}).number(1)));
         nbtRow("unknown tag", data(Nbt().tag(13, "a").number(0)));
-        nbtRow("lists nested too deep", nested(9, 513));
-        nbtRow("compounds nested too deep", nested(10, 513));
+        nbtRow("lists nested too deep", lists(513));
+        nbtRow("compounds nested too deep", compounds(513));
     }
 
     void refusesMalformedFiles() {

@@ -28,11 +28,14 @@ QString qtName(const std::string& name) {
 
 // Decoded off the UI thread; only a picture of about the game's size is decoded at all.
 QImage decodeIcon(const std::string& bytes) {
+    if (bytes.empty()) {
+        return {};
+    }
     QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     QImageReader reader(&buffer, "png");
     const QSize size = reader.size();
-    if (bytes.empty() || !size.isValid() || size.width() > 1024 || size.height() > 1024) {
+    if (!size.isValid() || size.width() > 1024 || size.height() > 1024) {
         return {};
     }
     const QImage image = reader.read();
