@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QLocale>
 #include <QPainter>
+#include <QSet>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <chrono>
@@ -187,7 +188,7 @@ void WorldList::refresh() {
     }
     read_ = std::move(kept);
     fill(ordered(folders));
-    watch();
+    watch(false);
     startReading(shown_);
 }
 
@@ -287,17 +288,25 @@ void WorldList::describeSelection() {
                                        .arg(QDir::toNativeSeparators(qtName(savesFolder_))));
 }
 
-void WorldList::watch() {
-    if (const QStringList watched = watcher_.directories(); !watched.isEmpty()) {
-        watcher_.removePaths(watched);
-    }
+void WorldList::watch(bool everyWorld) {
     // The saves folder tells of worlds added, removed or renamed; each world's folder of the game
-    // saving it, which replaces its level.dat.
-    QStringList folders{qtName(savesFolder_)};
+    // saving it, which replaces its level.dat. Those are many, so they are added once the worlds
+    // have been read, not while the window is starting.
+    const QStringList watchedList = watcher_.directories();
+    const QSet<QString> watched(watchedList.begin(), watchedList.end());
+    QSet<QString> wanted{qtName(savesFolder_)};
     for (const std::string& folder : shown_) {
-        folders << qtName(savesFolder_ + '/' + folder);
+        const QString path = qtName(savesFolder_ + '/' + folder);
+        if (everyWorld || watched.contains(path)) {
+            wanted.insert(path);
+        }
     }
-    watcher_.addPaths(folders);
+    if (const QSet<QString> gone = watched - wanted; !gone.isEmpty()) {
+        watcher_.removePaths(gone.values());
+    }
+    if (const QSet<QString> added = wanted - watched; !added.isEmpty()) {
+        watcher_.addPaths(added.values());
+    }
 }
 
 void WorldList::stopReading() {
@@ -356,6 +365,7 @@ void WorldList::apply(unsigned generation, Batch batch, bool last) {
     }
     if (last) {
         fill(ordered(shown_));
+        watch(true);
         complete_ = true;
         emit completed();
     } else if (box_.currentIndex() >= 0) {

@@ -63,7 +63,7 @@ private:
     std::vector<std::string> ordered(const std::vector<std::string>& folders) const;
     QMap<int, QVariant> itemData(const std::string& folder) const;
     void describeSelection();
-    void watch();
+    void watch(bool everyWorld);
 
     QComboBox& box_;
     FileSystem& files_;

@@ -5,6 +5,7 @@
 #include <QCollator>
 #include <QFile>
 #include <algorithm>
+#include <numeric>
 
 namespace Plovermantle {
 
@@ -40,18 +41,30 @@ WorldDetails readWorldDetails(FileSystem& files, const std::string& worldFolder)
 void orderWorlds(std::vector<WorldOrderKey>& worlds) {
     QCollator collator;
     collator.setNumericMode(true);
-    const auto name = [](const WorldOrderKey& world) {
-        return QFile::decodeName(QByteArray::fromStdString(world.folder));
-    };
-    std::stable_sort(worlds.begin(), worlds.end(), [&](const auto& a, const auto& b) {
-        if (a.lastPlayed != b.lastPlayed) {
+    // Each name turned into its collation key once, not at every comparison.
+    std::vector<QCollatorSortKey> names;
+    names.reserve(worlds.size());
+    for (const WorldOrderKey& world : worlds) {
+        names.push_back(
+            collator.sortKey(QFile::decodeName(QByteArray::fromStdString(world.folder))));
+    }
+    std::vector<std::size_t> order(worlds.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        if (worlds[a].lastPlayed != worlds[b].lastPlayed) {
             // A date before none, a later one before an earlier one.
-            return b.lastPlayed < a.lastPlayed;
+            return worlds[b].lastPlayed < worlds[a].lastPlayed;
         }
-        const int order = collator.compare(name(a), name(b));
+        const int byName = names[a].compare(names[b]);
         // Names the collator takes as equal still get one order.
-        return order != 0 ? order < 0 : a.folder < b.folder;
+        return byName != 0 ? byName < 0 : worlds[a].folder < worlds[b].folder;
     });
+    std::vector<WorldOrderKey> sorted;
+    sorted.reserve(worlds.size());
+    for (const std::size_t i : order) {
+        sorted.push_back(std::move(worlds[i]));
+    }
+    worlds = std::move(sorted);
 }
 
 } // namespace Plovermantle
