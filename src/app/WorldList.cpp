@@ -249,41 +249,50 @@ QMap<int, QVariant> WorldList::itemData(const std::string& folder) const {
     QString name = level != nullptr && level->name && !level->name->empty()
                        ? QString::fromStdU16String(*level->name)
                        : folderName;
-    const QString path = QDir::toNativeSeparators(qtName(savesFolder_ + '/' + folder));
-    QStringList tip{name, tr("Folder: %1").arg(path)};
     if (name != folderName) {
         // Two worlds may share a name; their folders tell them apart.
         name = tr("%1 (%2)").arg(name, folderName);
     }
-    QString date;
-    if (level != nullptr) {
-        if (level->version) {
-            tip << tr("Version: %1").arg(QString::fromStdU16String(*level->version));
-        }
-        if (const QString mode = gameMode(*level); !mode.isEmpty()) {
-            tip << tr("Game mode: %1").arg(mode);
-        }
-        if (const auto played = lastPlayed(details->level)) {
-            date = dayText(*played);
-            tip << tr("Last played: %1")
-                       .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(*played),
-                                               QLocale::ShortFormat));
-        }
-    }
+    const auto played = details != nullptr ? lastPlayed(details->level) : std::nullopt;
     const QIcon icon =
         details != nullptr && !details->icon.isNull() ? details->icon : placeholderIcon_;
     return {{Qt::DisplayRole, name},
             {Qt::DecorationRole, icon},
-            {Qt::ToolTipRole, tip.join('\n')},
             {worldNameRole, QByteArray::fromStdString(folder)},
-            {lastPlayedRole, date}};
+            {lastPlayedRole, played ? dayText(*played) : QString()}};
+}
+
+QString WorldList::toolTip(const std::string& folder) const {
+    const auto found = read_.find(folder);
+    const LevelSummary* level =
+        found != read_.end() && found->second.level ? &*found->second.level : nullptr;
+    const QString path = QDir::toNativeSeparators(qtName(savesFolder_ + '/' + folder));
+    QStringList tip{level != nullptr && level->name && !level->name->empty()
+                        ? QString::fromStdU16String(*level->name)
+                        : qtName(folder),
+                    tr("Folder: %1").arg(path)};
+    if (level == nullptr) {
+        return tip.join('\n');
+    }
+    if (level->version) {
+        tip << tr("Version: %1").arg(QString::fromStdU16String(*level->version));
+    }
+    if (const QString mode = gameMode(*level); !mode.isEmpty()) {
+        tip << tr("Game mode: %1").arg(mode);
+    }
+    if (const auto played = lastPlayed(found->second.level)) {
+        tip << tr("Last played: %1")
+                   .arg(QLocale().toString(QDateTime::fromMSecsSinceEpoch(*played),
+                                           QLocale::ShortFormat));
+    }
+    return tip.join('\n');
 }
 
 void WorldList::describeSelection() {
     const int current = box_.currentIndex();
     // With no world chosen, where the worlds were looked for is the first thing to check when one
     // is missing.
-    box_.setToolTip(current >= 0 ? box_.itemData(current, Qt::ToolTipRole).toString()
+    box_.setToolTip(current >= 0 ? toolTip(shown_[static_cast<std::size_t>(current)])
                                  : tr("Worlds in the game's saves folder:\n%1")
                                        .arg(QDir::toNativeSeparators(qtName(savesFolder_))));
 }

@@ -62,6 +62,8 @@ private:
     void fill(const std::vector<std::string>& folders);
     std::vector<std::string> ordered(const std::vector<std::string>& folders) const;
     QMap<int, QVariant> itemData(const std::string& folder) const;
+    // Built only for the chosen world, which the box's own tooltip then tells about.
+    QString toolTip(const std::string& folder) const;
     void describeSelection();
     void watch(bool everyWorld);
 
