@@ -21,25 +21,20 @@ std::string data(const Nbt& fields) {
     return Nbt().tag(10, "").tag(10, "Data").raw(fields.bytes).end().end().bytes;
 }
 
-std::string repeat(std::string_view part, int times) {
-    std::string out;
+// A root compound around `first`, then `each` `times` over, then `ends` zero bytes.
+std::string nested(std::string_view first, std::string_view each, int times, int ends) {
+    std::string nbt = "\x0a\0\0"s + std::string(first);
     for (int i = 0; i < times; ++i) {
-        out += part;
+        nbt += each;
     }
-    return out;
+    return nbt + std::string(static_cast<std::size_t>(ends), '\0');
 }
-
-// `depth` lists, or compounds, each inside the one before, in a root compound.
+// `depth` lists, or compounds, each inside the one before.
 std::string lists(int depth) {
-    return "\x0a\0\0\x09\0\0"s + repeat("\x09\0\0\0\x01"sv, depth - 1) + std::string(6, '\0');
+    return nested("\x09\0\0"sv, "\x09\0\0\0\x01"sv, depth - 1, 6);
 }
 std::string compounds(int depth) {
-    return "\x0a\0\0"s + repeat("\x0a\0\0"sv, depth) +
-           std::string(static_cast<std::size_t>(depth) + 1, '\0');
-}
-
-LevelSummary named(std::u16string name) {
-    return {std::move(name), std::nullopt, std::nullopt, false, std::nullopt};
+    return nested({}, "\x0a\0\0"sv, depth, depth + 1);
 }
 
 } // namespace
@@ -57,37 +52,25 @@ private slots:
         row("amid every other type", levelNbt("Island", 1700000000123, 1, false, "1.20.4"),
             {u"Island", 1700000000123, 1, false, u"1.20.4"});
         row("hardcore", levelNbt("H", -1, 0, true, ""), {u"H", -1, 0, true, u""});
-        row("fields of another type left out",
-            data(Nbt()
-                     .tag(3, "LevelName")
-                     .number(5)
-                     .tag(8, "GameType")
-                     .string("1")
-                     .tag(10, "Version")
-                     .tag(3, "Name")
-                     .number(1)
-                     .end()),
-            {});
+        Nbt wrong;
+        wrong.tag(3, "LevelName").number(5).tag(8, "GameType").string("1");
+        wrong.tag(10, "Version").tag(3, "Name").number(1).end();
+        row("fields of another type left out", data(wrong), {});
         row("fields outside Data left out",
             Nbt().tag(10, "").tag(8, "LevelName").string("x").end().bytes, {});
         row("lists nested as deep as the game allows", lists(512), {});
         row("compounds nested as deep as the game allows", compounds(512), {});
         // Java's modified UTF-8, and the bytes a careless tool might write.
         const auto name = [&](const char* row_, std::string_view text, std::u16string expected) {
-            row(row_, data(Nbt().tag(8, "LevelName").string(text)), named(std::move(expected)));
+            LevelSummary summary;
+            summary.name = std::move(expected);
+            row(row_, data(Nbt().tag(8, "LevelName").string(text)), summary);
         };
-        name("NUL as two bytes",
-             "a\xc0\x80"
-             "b",
-             u"a\0b"s);
+        name("NUL as two bytes", "a\300\200b", u"a\0b"s);
         name("two and three bytes", "Gr\xc3\xb6\xc3\x9f \xe4\xb8\x96", u"Größ 世");
         name("surrogate pair", "\xed\xa0\xbd\xed\xb8\x80!", u"\U0001F600!");
         name("four-byte UTF-8", "\xf0\x9f\x98\x80", u"\U0001F600");
-        name("malformed bytes",
-             "\x80"
-             "a\xe4\xb8",
-             u"\ufffd"
-             "a\ufffd\ufffd");
+        name("malformed bytes", "\200a\344\270", u"\ufffda\ufffd\ufffd");
     }
 
     void readsTheFields() {

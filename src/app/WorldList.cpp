@@ -14,7 +14,12 @@
 #include <QSet>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
 #include <utility>
 
 namespace Plovermantle {
@@ -335,6 +340,15 @@ void WorldList::startReading(std::vector<std::string> folders) {
     worker_ = std::thread([this, &files = files_, saves = savesFolder_, stop = stop_, generation,
                            folders = std::move(folders)] {
         using Clock = std::chrono::steady_clock;
+#ifdef __linux__
+        // The window comes first; decorations can wait their turn. On Linux a nice value belongs
+        // to the thread that sets it.
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, 0);
+        if (errno == 0) {
+            ::setpriority(PRIO_PROCESS, 0, std::min(nice + 10, 19));
+        }
+#endif
         // Sent in batches, each soon after the last: decorations show as they come without a
         // thousand separate updates.
         Batch batch;
