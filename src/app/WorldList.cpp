@@ -178,6 +178,9 @@ WorldList::~WorldList() {
 }
 
 void WorldList::show(const std::string& savesFolder) {
+    if (savesFolder != savesFolder_) {
+        read_.clear(); // what was read of another folder's worlds says nothing of these
+    }
     savesFolder_ = savesFolder;
     refresh();
 }
@@ -254,6 +257,10 @@ QMap<int, QVariant> WorldList::itemData(const std::string& folder) const {
     QString name = level != nullptr && level->name && !level->name->empty()
                        ? QString::fromStdU16String(*level->name)
                        : folderName;
+    // A name may hold anything, line breaks and NULs included; the list shows one line.
+    for (QChar& character : name) {
+        character = character.category() == QChar::Other_Control ? QChar(u' ') : character;
+    }
     if (name != folderName) {
         // Two worlds may share a name; their folders tell them apart.
         name = tr("%1 (%2)").arg(name, folderName);

@@ -56,7 +56,8 @@ public:
     // is not a regular file, cannot be read, or does not hold valid UTF-8.
     virtual std::optional<std::string> readTextFile(const std::string& path) = 0;
     // The bytes of the regular file at `path`; nothing when it is missing, is a link or anything
-    // but a regular file, cannot be read, or holds more than `maxBytes`.
+    // but a regular file, cannot be read, or holds more than `maxBytes`. The world list calls it
+    // from a worker thread: implementations must allow that.
     virtual std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) = 0;
     // Replaces the file at `path` with `contents` in one step, through a temporary file beside it:
     // a reader sees the old content or the new, never a mix, and a failed write leaves the old file
