@@ -171,6 +171,11 @@ WorldList::WorldList(QComboBox& box, FileSystem& files)
             qOverload<>(&QTimer::start));
     connect(&settle_, &QTimer::timeout, this, &WorldList::refresh);
     connect(&box_, &QComboBox::currentIndexChanged, this, &WorldList::describeSelection);
+    // Should the list not be drawn soon (a window minimised or covered), reading starts anyway.
+    drawn_.setSingleShot(true);
+    drawn_.setInterval(250);
+    connect(&drawn_, &QTimer::timeout, this, &WorldList::startReading);
+    box_.installEventFilter(this);
 }
 
 WorldList::~WorldList() {
@@ -197,7 +202,24 @@ void WorldList::refresh() {
     read_ = std::move(kept);
     fill(ordered(folders));
     watch(false);
-    startReading(shown_);
+    // Reading hundreds of files competes for the processor with drawing the window, so a list on
+    // screen is read once it has been drawn with its folder names.
+    stopReading();
+    ++generation_;
+    complete_ = false;
+    readPending_ = true;
+    if (box_.isVisible()) {
+        drawn_.start();
+    } else {
+        startReading();
+    }
+}
+
+bool WorldList::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &box_ && event->type() == QEvent::Paint && readPending_) {
+        QTimer::singleShot(0, this, &WorldList::startReading); // once this paint is done
+    }
+    return false;
 }
 
 std::vector<std::string> WorldList::ordered(const std::vector<std::string>& folders) const {
@@ -339,13 +361,15 @@ void WorldList::stopReading() {
     }
 }
 
-void WorldList::startReading(std::vector<std::string> folders) {
-    stopReading();
+void WorldList::startReading() {
+    if (!readPending_) {
+        return;
+    }
+    readPending_ = false;
+    drawn_.stop();
     stop_ = std::make_shared<std::atomic<bool>>(false);
-    complete_ = false;
-    const unsigned generation = ++generation_;
-    worker_ = std::thread([this, &files = files_, saves = savesFolder_, stop = stop_, generation,
-                           folders = std::move(folders)] {
+    worker_ = std::thread([this, &files = files_, saves = savesFolder_, stop = stop_,
+                           generation = generation_, folders = shown_] {
         using Clock = std::chrono::steady_clock;
 #ifdef __linux__
         // The window comes first; decorations can wait their turn. On Linux a nice value belongs

@@ -56,7 +56,8 @@ private:
     };
     using Batch = std::vector<std::pair<std::string, Details>>;
 
-    void startReading(std::vector<std::string> folders);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void startReading();
     void stopReading();
     void apply(unsigned generation, Batch batch, bool last);
     void fill(const std::vector<std::string>& folders);
@@ -74,6 +75,7 @@ private:
     QIcon placeholderIcon_;
     QFileSystemWatcher watcher_;
     QTimer settle_; // many changes at once, as when the game saves, make one refresh
+    QTimer drawn_;
     std::vector<std::string> shown_; // the folders in the box, in its order
     std::unordered_map<std::string, int> rowOf_;
     std::unordered_map<std::string, Details> read_; // what is known of each listed world
@@ -81,6 +83,7 @@ private:
     std::shared_ptr<std::atomic<bool>> stop_;
     unsigned generation_ = 0;
     bool complete_ = true;
+    bool readPending_ = false;
 };
 
 } // namespace Plovermantle
