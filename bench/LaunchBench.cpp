@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -46,19 +47,35 @@ int main(int argc, char* argv[]) {
         launch = now() - start;
     });
 
-    double shown = 0;
+    // Then the same list read again, as View > Refresh does: how long the window is held up at
+    // once (refresh=) and the longest it goes without handling events till all is read (stall=).
+    double shown = 0, decorated = 0, refresh = 0, stall = 0, tick = 0;
     QTimer poll;
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const WorldList* worlds = interface.delegate().worlds();
+        WorldList* worlds = interface.delegate().worlds();
+        const double at = now();
+        if (decorated != 0) {
+            stall = std::max(stall, at - tick);
+        }
+        tick = at;
         if (shown == 0 && worlds != nullptr && interface.window().windowHandle()->isExposed()) {
-            shown = now();
+            shown = at;
         }
-        if (shown != 0 && worlds->isComplete()) {
-            std::printf("shown=%.6f decorated=%.6f worlds=%d launch=%.6f\n", shown, now(),
-                        interface.delegate().worldList()->count(), launch);
-            QApplication::quit();
+        if (shown == 0 || !worlds->isComplete()) {
+            return;
         }
+        if (decorated == 0) {
+            decorated = at;
+            worlds->refresh();
+            refresh = now() - at;
+            tick = now();
+            return;
+        }
+        std::printf("shown=%.6f decorated=%.6f worlds=%d launch=%.6f refresh=%.6f stall=%.6f\n",
+                    shown, decorated, interface.delegate().worldList()->count(), launch, refresh,
+                    stall);
+        QApplication::quit();
     });
     poll.start();
     return QApplication::exec();

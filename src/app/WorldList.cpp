@@ -209,6 +209,7 @@ void WorldList::refresh() {
     complete_ = false;
     readPending_ = true;
     if (box_.isVisible()) {
+        box_.update(); // drawn even when nothing in it has changed
         drawn_.start();
     } else {
         startReading();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -20,22 +21,6 @@ namespace fs = std::filesystem;
 namespace Plovermantle {
 
 namespace {
-
-bool isHidden(const fs::path& path, const std::string& name) {
-    if (name.starts_with('.')) {
-        return true;
-    }
-#ifdef __APPLE__
-    // Finder also hides entries carrying the hidden flag.
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && (info.st_flags & UF_HIDDEN) != 0) {
-        return true;
-    }
-#else
-    (void)path;
-#endif
-    return false;
-}
 
 // Qt names files by QString. A path whose bytes do not come back unchanged from that trip (not
 // UTF-8, or holding a NUL) would name some other file, so it is refused instead.
@@ -78,28 +63,39 @@ private:
 } // namespace
 
 std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::string& folder) {
-    std::error_code error;
-    fs::directory_iterator it(fs::path(folder), error);
-    if (error) {
+    // By hand rather than through std::filesystem: each entry is examined relative to the open
+    // folder, which with a thousand worlds takes half the time, time the window waits for.
+    if (folder.find('\0') != std::string::npos) {
         return std::nullopt;
     }
+    DIR* const dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    const struct Closer {
+        DIR* dir;
+        ~Closer() { ::closedir(dir); }
+    } closer{dir};
     std::vector<ListedEntry> entries;
     // An error part-way through ends the listing with what was read so far.
-    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
-        const fs::path& path = it->path();
-        std::string name = path.filename().string();
-        if (isHidden(path, name)) {
+    while (const dirent* found = ::readdir(dir)) {
+        std::string name = found->d_name;
+        if (name.starts_with('.')) {
+            continue; // hidden, and the folder itself and its parent
+        }
+        // Asked afresh rather than from the listing's type, so that an entry removed since the
+        // folder was read shows as unreadable instead of as a folder.
+        struct stat info {};
+        const bool examined =
+            ::fstatat(::dirfd(dir), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+#ifdef __APPLE__
+        // Finder also hides entries carrying the hidden flag.
+        if (examined && (info.st_flags & UF_HIDDEN) != 0) {
             continue;
         }
-        ListedEntry entry{std::move(name), std::nullopt};
-        // Asked afresh rather than from the listing's cached type, so that an entry removed since
-        // the folder was read shows as unreadable instead of as a folder.
-        std::error_code statError;
-        const fs::file_status status = fs::symlink_status(path, statError);
-        if (!statError && status.type() != fs::file_type::not_found) {
-            entry.isDirectory = status.type() == fs::file_type::directory;
-        }
-        entries.push_back(std::move(entry));
+#endif
+        entries.push_back(
+            {std::move(name), examined ? std::optional(S_ISDIR(info.st_mode)) : std::nullopt});
     }
     return entries;
 }
