@@ -327,9 +327,10 @@ void WorldList::describeSelection() {
     const int current = box_.currentIndex();
     // With no world chosen, where the worlds were looked for is the first thing to check when one
     // is missing.
-    box_.setToolTip(current >= 0 ? toolTip(shown_[static_cast<std::size_t>(current)])
-                                 : tr("Worlds in the game's saves folder:\n%1")
-                                       .arg(QDir::toNativeSeparators(qtName(savesFolder_))));
+    box_.setToolTip(current >= 0
+                        ? toolTip(box_.itemData(current, worldNameRole).toByteArray().toStdString())
+                        : tr("Worlds in the game's saves folder:\n%1")
+                              .arg(QDir::toNativeSeparators(qtName(savesFolder_))));
 }
 
 void WorldList::watch(bool everyWorld) {
