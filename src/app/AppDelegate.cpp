@@ -1,11 +1,11 @@
 #include "app/AppDelegate.h"
 
+#include "app/WorldList.h"
 #include "settings/SavesFolders.h"
 #include "settings/Settings.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
-#include "worlds/WorldDiscovery.h"
 
 #include <QActionGroup>
 #include <QByteArray>
@@ -19,14 +19,10 @@
 
 namespace Plovermantle {
 
-namespace {
-// A world's exact on-disk name rides along with its displayed text: file names are bytes, and the
-// text shown may not round-trip to them.
-constexpr int worldNameRole = Qt::UserRole;
-} // namespace
-
 AppDelegate::AppDelegate(Platform platform, QObject* parent)
     : QObject(parent), platform_(platform) {}
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
     globalServerPath() = getPrefs(platform_.prefs);
@@ -34,30 +30,15 @@ void AppDelegate::applicationDidFinishLaunching() {
         txtServerPath_->setText(QFile::decodeName(globalServerPath()->c_str()));
     }
     globalFullPath() = getSavesPrefs(platform_.prefs, platform_.files);
-    // The list starts with no world selected: the user must pick one themselves.
-    refreshWorlds();
+    // The folder names show at once, with no world picked; the rest fills in from a worker.
+    worlds_ = std::make_unique<WorldList>(*worldList_, platform_.files);
+    worlds_->show(*globalFullPath());
 }
 
-void AppDelegate::refreshWorlds() {
-    const std::optional<std::string> kept = selectedWorld();
-    const std::string savesFolder = globalFullPath().value_or(std::string());
-    worldList_->clear();
-    for (const std::string& name : listWorlds(platform_.files, savesFolder)) {
-        appendWorld(name);
+void AppDelegate::refreshWorldList() {
+    if (worlds_) {
+        worlds_->refresh();
     }
-    // Filling a combo box selects its first item; only a world the user picked stays selected.
-    worldList_->setCurrentIndex(
-        kept ? worldList_->findData(QByteArray::fromStdString(*kept), worldNameRole) : -1);
-    describeWorldList(savesFolder);
-}
-
-void AppDelegate::describeWorldList(const std::string& savesFolder) {
-    // Where the worlds were looked for is the first thing to check when one is missing.
-    worldList_->setToolTip(
-        tr("Worlds in the game's saves folder:\n%1")
-            .arg(QDir::toNativeSeparators(QFile::decodeName(savesFolder.c_str()))));
-    worldList_->setPlaceholderText(worldList_->count() == 0 ? tr("No worlds found")
-                                                            : tr("Choose a world"));
 }
 
 void AppDelegate::useSavesFolder(const std::string& path) {
@@ -67,7 +48,9 @@ void AppDelegate::useSavesFolder(const std::string& path) {
         worldList_->setCurrentIndex(-1);
         globalFullPath() = path;
     }
-    refreshWorlds();
+    if (worlds_) {
+        worlds_->show(path);
+    }
 }
 
 void AppDelegate::chooseSavesFolder() {
@@ -160,11 +143,6 @@ void AppDelegate::copy() {
                                  selectedWorld(), globalFullPath(), globalServerPath()};
     copyWorld(platform_, inputs,
               [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
-}
-
-void AppDelegate::appendWorld(const std::string& name) {
-    worldList_->addItem(QFile::decodeName(name.c_str()),
-                        QByteArray(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 std::optional<std::string> AppDelegate::selectedWorld() const {

@@ -8,10 +8,13 @@
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace Plovermantle {
+
+class WorldList;
 
 // Owns nothing of the window: it holds non-owning references to the controls it reads and fills,
 // runs the launch sequence and carries the window's actions.
@@ -20,6 +23,7 @@ class AppDelegate : public QObject {
 
 public:
     explicit AppDelegate(Platform platform, QObject* parent = nullptr);
+    ~AppDelegate() override;
 
     QMainWindow* window() const { return window_; }
     void setWindow(QMainWindow* window) { window_ = window; }
@@ -31,6 +35,9 @@ public:
     QMenu* savesFolderMenu() const { return savesFolderMenu_; }
     void setSavesFolderMenu(QMenu* menu) { savesFolderMenu_ = menu; }
 
+    // What fills worldList and keeps it current; nothing before launch.
+    WorldList* worlds() const { return worlds_.get(); }
+
     // The world the user picked in worldList, exactly as named on disk; nothing when none is.
     std::optional<std::string> selectedWorld() const;
 
@@ -38,9 +45,6 @@ public:
     // server.properties and rewrites the file's level-name lines, telling any failure in an alert.
     void replaceServerProps(const std::string& serverFolderPath);
 
-    // Lists the worlds in globalFullPath() again, keeping the selected world when it is still
-    // there.
-    void refreshWorlds();
     // Makes `path` the saves folder: remembered, in use for the next copy, and listed.
     void useSavesFolder(const std::string& path);
 
@@ -49,6 +53,8 @@ public slots:
     void setServerPath();
     // Deploys the selected world into the server folder and points the server at it.
     void copy();
+    // Reads the saves folder again; the world the user picked stays picked while it is there.
+    void refreshWorldList();
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
     // Fills the Saves Folder submenu with the saves folders found now, the one in use checked.
@@ -57,9 +63,6 @@ public slots:
     void chooseSavesFolder();
 
 private:
-    void appendWorld(const std::string& name);
-    void describeWorldList(const std::string& savesFolder);
-
     Platform platform_;
     QPointer<QMainWindow> window_;
     QPointer<QComboBox> worldList_;
@@ -67,6 +70,7 @@ private:
     QPointer<QMenu> savesFolderMenu_;
     // Owns the submenu's items of the last listing; deleting it takes them out of the menu.
     QPointer<QObject> savesFolderItems_;
+    std::unique_ptr<WorldList> worlds_;
 };
 
 } // namespace Plovermantle

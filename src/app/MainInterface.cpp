@@ -40,6 +40,8 @@ MainInterface::MainInterface(Platform platform)
                      &AppDelegate::listSavesFolders);
     QObject::connect(ui_->actionOtherSavesFolder, &QAction::triggered, delegate_.get(),
                      &AppDelegate::chooseSavesFolder);
+    QObject::connect(ui_->actionRefresh, &QAction::triggered, delegate_.get(),
+                     &AppDelegate::refreshWorldList);
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, delegate_.get(),
                      &AppDelegate::applicationWillTerminate);
 

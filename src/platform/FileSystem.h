@@ -115,10 +115,10 @@ public:
     // `path` is followed only when the user running the app owns it and it leads straight to a
     // regular file: anyone else's link could name a file that user may read and others may not.
     virtual std::optional<TextFile> readTextFile(const std::string& path) = 0;
-    // At most the first `maxBytes` bytes of the regular file at `path`, whatever they hold;
-    // nothing when it is missing, is not a regular file or cannot be read.
-    virtual std::optional<std::string> readFileStart(const std::string& path,
-                                                     std::size_t maxBytes) = 0;
+    // The bytes of the regular file at `path`; nothing when it is missing, is a link or anything
+    // but a regular file, cannot be read, or holds more than `maxBytes`. The world list calls it
+    // from a worker thread: implementations must allow that.
+    virtual std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) = 0;
     // Replaces the item at `path` with a file holding `contents`, in one step, through a temporary
     // file beside it: a reader sees the old content or the new, never a mix, and a failed write
     // leaves the old item whole. A symbolic link at `path` is replaced, never followed. The new

@@ -1,6 +1,7 @@
 #include "settings/SavesFolders.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "settings/InstanceConfig.h"
 #include "settings/Settings.h"
 
@@ -8,23 +9,16 @@
 #include <QStandardPaths>
 #include <QString>
 #include <algorithm>
-#include <filesystem>
 #include <set>
 
 namespace Plovermantle {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-std::string joined(const std::string& folder, const char* relative) {
-    return (fs::path(folder) / relative).string();
-}
 
 // An instance's worlds live in its game folder, which launchers have named both ways over time.
 std::optional<std::string> instanceSaves(FileSystem& files, const std::string& instance) {
     for (const char* gameFolder : {"minecraft/saves", ".minecraft/saves"}) {
-        std::string saves = joined(instance, gameFolder);
+        std::string saves = joinPath(instance, gameFolder);
         if (isFolder(files, saves)) {
             return saves;
         }
@@ -45,10 +39,10 @@ bool isFolder(FileSystem& files, const std::string& path) {
 
 std::vector<LauncherPlace> launcherPlaces() {
 #if defined(Q_OS_MACOS)
-    const std::string prism = joined(getUserLib(), "Application Support/PrismLauncher/instances");
+    const std::string prism = joinPath(getUserLib(), "Application Support/PrismLauncher/instances");
     return {{Launcher::Game, savesFolderPath(), false}, {Launcher::Prism, prism, true}};
 #elif defined(Q_OS_WIN)
-    const std::string prism = joined(getUserLib(), "PrismLauncher/instances");
+    const std::string prism = joinPath(getUserLib(), "PrismLauncher/instances");
     return {{Launcher::Game, savesFolderPath(), false}, {Launcher::Prism, prism, true}};
 #else
     const std::string home = getUserLib();
@@ -57,16 +51,16 @@ std::vector<LauncherPlace> launcherPlaces() {
             .toStdString();
     std::vector<LauncherPlace> places{
         {Launcher::Game, savesFolderPath(), false},
-        {Launcher::GameFlatpak, joined(home, ".var/app/com.mojang.Minecraft/.minecraft/saves"),
+        {Launcher::GameFlatpak, joinPath(home, ".var/app/com.mojang.Minecraft/.minecraft/saves"),
          false},
         {Launcher::PrismFlatpak,
-         joined(home, ".var/app/org.prismlauncher.PrismLauncher/data/PrismLauncher/instances"),
+         joinPath(home, ".var/app/org.prismlauncher.PrismLauncher/data/PrismLauncher/instances"),
          true},
     };
     // An empty answer would make a path relative to wherever we were started.
     if (!dataHome.empty()) {
         places.insert(places.begin() + 2,
-                      {Launcher::Prism, joined(dataHome, "PrismLauncher/instances"), true});
+                      {Launcher::Prism, joinPath(dataHome, "PrismLauncher/instances"), true});
     }
     return places;
 #endif
@@ -92,13 +86,13 @@ std::vector<FoundSavesFolder> findSavesFolders(FileSystem& files,
         std::vector<FoundSavesFolder> instances;
         for (const ListedEntry& entry :
              files.listFolder(place.path).value_or(std::vector<ListedEntry>{})) {
-            const std::string instance = joined(place.path, entry.name.c_str());
+            const std::string instance = joinPath(place.path, entry.name.c_str());
             std::optional<std::string> saves = instanceSaves(files, instance);
             if (!saves) {
                 continue;
             }
             const std::optional<std::string> config =
-                files.readFileStart(joined(instance, "instance.cfg"), instanceConfigReadLimit);
+                files.readFile(joinPath(instance, "instance.cfg"), instanceConfigReadLimit);
             const std::optional<std::string> name =
                 config ? instanceNameFromConfig(*config) : std::nullopt;
             instances.push_back({place.launcher, name.value_or(entry.name), std::move(*saves)});

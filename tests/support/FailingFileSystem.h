@@ -31,6 +31,9 @@ public:
     std::optional<TextFile> readTextFile(const Path& p) override {
         return ok(__func__, p) ? Base::readTextFile(p) : std::nullopt;
     }
+    std::optional<std::string> readFile(const Path& p, std::size_t maxBytes) override {
+        return ok(__func__, p) ? Base::readFile(p, maxBytes) : std::nullopt;
+    }
     bool writeFileAtomically(const Path& p, std::string_view text, const ItemInfo& like) override {
         return ok(__func__, p) && Base::writeFileAtomically(p, text, like);
     }
