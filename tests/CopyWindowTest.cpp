@@ -1,10 +1,10 @@
 // The whole copy through the real window and real message boxes, as a user clicks through it.
 #include "platform/QtDialogs.h"
 #include "settings/Settings.h"
-#include "support/CopyScene.h"
 #include "support/TestApp.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
@@ -18,9 +18,11 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path home;
+constexpr int replace = alertFirstButtonReturn;
+constexpr int cancel = alertFirstButtonReturn + 1;
 
-// The real message boxes, each noted as the user sees it and answered by a click on the button a
-// script names.
+// The real message boxes, each noted as the user sees it with the answer it gave, and answered by
+// a click on the button a script names, or by Esc.
 class ClickingDialogs : public QtDialogs {
 public:
     int runAlert(const Alert& alert) override {
@@ -34,6 +36,9 @@ public:
                                                             : AlertStyle::Informational};
             const QString answer = answers.isEmpty() ? QStringLiteral("OK") : answers.takeFirst();
             QAbstractButton* clicked = nullptr;
+            const auto escape = [box] {
+                QTest::keyClick(box, Qt::Key_Escape);
+            };
             for (QAbstractButton* button : box->buttons()) {
                 if (box->standardButton(button) == QMessageBox::NoButton) {
                     shown.buttons.push_back(button->text().toStdString()); // not the platform's OK
@@ -41,14 +46,15 @@ public:
                 clicked = button->text() == answer ? button : clicked;
             }
             seen.push_back(shown);
-            QVERIFY(clicked != nullptr);
-            QTest::mouseClick(clicked, Qt::LeftButton);
+            clicked != nullptr ? QTest::mouseClick(clicked, Qt::LeftButton) : escape();
         });
-        return QtDialogs::runAlert(alert);
+        given.push_back(QtDialogs::runAlert(alert));
+        return given.back();
     }
 
     QStringList answers;
     Alerts seen;
+    std::vector<int> given;
 };
 
 } // namespace
@@ -60,8 +66,8 @@ public:
     static void initMain() { home = isolateHome(); }
 
 private slots:
-    // The menu's Copy answered Cancel changes nothing; the button's answered Replace puts the
-    // world in place and points the server at it.
+    // The menu's Copy answered Esc changes nothing; the button's answered Replace puts the world
+    // in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path saves = savesFolderPath();
         const fs::path server = home / "Game Server";
@@ -69,22 +75,26 @@ private slots:
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         TestApp<PosixFileSystem, ClickingDialogs> app;
         app.prefs.setString(serverPathConst(), server.string());
-        app.dialogs.answers = {QStringLiteral("Cancel"), QStringLiteral("Replace")};
+        app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
         app.window().show();
         app.launch();
-        app.ui().worldList->setCurrentIndex(app.ui().worldList->findText(QStringLiteral("Island")));
+        auto& list = app.find<QComboBox>("worldList");
+        list.setCurrentIndex(list.findText(QStringLiteral("Island")));
         const Snapshot before = snapshotTree(server);
 
-        app.ui().actionCopy->trigger();
+        app.find<QAction>("actionCopy").trigger();
         QCOMPARE(app.dialogs.seen, Alerts{worldExists});
         QCOMPARE(snapshotTree(server), before);
 
-        QTest::mouseClick(app.ui().copyButton, Qt::LeftButton);
+        QTest::mouseClick(&app.find<QAbstractButton>("copyButton"), Qt::LeftButton);
         QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
+        // Esc answers as the last button; the others as the order they were given in.
+        QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
         QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves / "Island"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(readFile(server / "server.properties.backup"), std::string("level-name=world\n"));
-        QCOMPARE(workingFoldersIn(server), std::vector<std::string>{});
+        QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
+                                                            "server.properties.backup"}));
     }
 };
 

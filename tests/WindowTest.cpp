@@ -4,6 +4,7 @@
 #include "support/TestApp.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -30,7 +31,8 @@ fs::path saves() {
 
 // The three places the server folder lives in during a run: remembered, shown and in use.
 QStringList places(App& app) {
-    return {QString::fromStdString(getPrefs(app.prefs)), app.ui().txtServerPath->text(),
+    return {QString::fromStdString(getPrefs(app.prefs)),
+            app.find<QLineEdit>("txtServerPath").text(),
             QString::fromStdString(globalServerPath().value_or("unset"))};
 }
 
@@ -39,21 +41,6 @@ bool showActive(App& app) {
     app.window().show();
     QApplication::setActiveWindow(&app.window());
     return QTest::qWaitForWindowActive(&app.window());
-}
-
-// The controls that a user reaches with the Tab key from `first`, in the order they meet them.
-QStringList tabChain(QWidget* first) {
-    QStringList names;
-    first->setFocus(Qt::TabFocusReason);
-    for (QWidget* at = first; at != nullptr && names.size() < 20;
-         at = QApplication::focusWidget()) {
-        names << at->objectName();
-        QTest::keyClick(at, Qt::Key_Tab);
-        if (QApplication::focusWidget() == first) {
-            break;
-        }
-    }
-    return names;
 }
 
 } // namespace
@@ -65,26 +52,43 @@ public:
     static void initMain() { home = Testing::isolateHome(); }
 
 private slots:
-    void cleanup() { Testing::forgetLaunch(); }
+    // The next launch starts afresh.
+    void cleanup() {
+        fs::remove_all(saves());
+        globalFullPath() = std::string();
+        globalServerPath() = std::string();
+    }
 
+    // Only the visible folders directly inside the saves folder, named exactly as on disk: no
+    // files, no hidden folders, no links, nothing nested; the saves folder is never created.
     void listsTheWorldsWithNoneSelected_data() {
+        QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QStringList>("worlds");
         QTest::addColumn<QString>("placeholder");
         QTest::newRow("worlds found")
-            << QStringList{"Alpha", "Beta Größe 世界"} << "Choose a world";
-        QTest::newRow("no saves folder") << QStringList{} << "No worlds found";
+            << QStringList{"d:World",   "d:Castle.bak",     "d: Welt Größe 世界 ", "d:Outer/Inner",
+                           "d:.hidden", "f:notes.txt=data", "l:Link>World"}
+            << QStringList{" Welt Größe 世界 ", "Castle.bak", "Outer", "World"} << "Choose a world";
+        QTest::newRow("nothing but files")
+            << QStringList{"f:level.dat=x", "d:.hidden"} << QStringList{} << "No worlds found";
+        QTest::newRow("no saves folder") << QStringList{} << QStringList{} << "No worlds found";
     }
 
     void listsTheWorldsWithNoneSelected() {
+        QFETCH(QStringList, layout);
         QFETCH(QStringList, worlds);
         QFETCH(QString, placeholder);
-        for (const QString& world : worlds) {
-            fs::create_directories(saves() / world.toStdString());
+        if (!layout.isEmpty()) {
+            std::vector<std::string> tree;
+            for (const QString& entry : layout) {
+                tree.push_back(entry.toStdString());
+            }
+            Testing::buildTree(saves(), tree);
         }
         App app;
         app.launch();
 
-        QComboBox& list = *app.ui().worldList;
+        auto& list = app.find<QComboBox>("worldList");
         QStringList listed;
         for (int i = 0; i < list.count(); ++i) {
             listed << list.itemText(i);
@@ -94,7 +98,7 @@ private slots:
         QCOMPARE(list.currentIndex(), -1);
         QCOMPARE(list.placeholderText(), placeholder);
         QCOMPARE(globalFullPath(), std::optional(saves().string()));
-        QCOMPARE(fs::exists(saves()), !worlds.isEmpty()); // looked at, never created
+        QCOMPARE(fs::exists(saves()), !layout.isEmpty());
         QVERIFY(app.dialogs.alerts.empty());
     }
 
@@ -107,8 +111,8 @@ private slots:
             QTimer::singleShot(5000, &app.window(), [] { QCoreApplication::exit(1); });
             return QApplication::exec() == 0;
         };
-        QVERIFY(endsTheRun([&] { app.ui().actionQuit->trigger(); }));
-        QVERIFY(endsTheRun([&] { app.ui().quitButton->click(); }));
+        QVERIFY(endsTheRun([&] { app.find<QAction>("actionQuit").trigger(); }));
+        QVERIFY(endsTheRun([&] { app.find<QAbstractButton>("quitButton").click(); }));
     }
 
     // Chosen by button or menu, kept through a cancelled choice, remembered over a restart, and
@@ -124,10 +128,10 @@ private slots:
             QCOMPARE(places(app), QStringList(3, QString()));
 
             app.dialogs.folderAnswers = {odd.toStdString(), std::nullopt, ""};
-            QTest::mouseClick(app.ui().chooseServerButton, Qt::LeftButton);
+            QTest::mouseClick(&app.find<QAbstractButton>("chooseServerButton"), Qt::LeftButton);
             QCOMPARE(places(app), QStringList(3, odd));
-            app.ui().actionChooseServer->trigger(); // cancelled
-            app.ui().actionChooseServer->trigger(); // accepted with no folder
+            app.find<QAction>("actionChooseServer").trigger(); // cancelled
+            app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
             QCOMPARE(places(app), QStringList(3, odd));
             QCOMPARE(app.dialogs.folderChooserRuns, 3);
             QVERIFY(app.dialogs.alerts.empty());
@@ -141,9 +145,15 @@ private slots:
     void tabOrderFollowsTheReadingOrder() {
         App app;
         QVERIFY(showActive(app));
-        QCOMPARE(tabChain(app.ui().worldList),
-                 (QStringList{"worldList", "txtServerPath", "chooseServerButton", "quitButton",
-                              "copyButton"}));
+        QStringList chain;
+        QWidget* first = &app.find<QWidget>("worldList");
+        first->setFocus(Qt::TabFocusReason);
+        do {
+            chain << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        } while (QApplication::focusWidget() != first && chain.size() < 20);
+        QCOMPARE(chain, (QStringList{"worldList", "txtServerPath", "chooseServerButton",
+                                     "quitButton", "copyButton"}));
     }
 
     // Mnemonics focus a field or press a button; shortcuts trigger their menu's action.
@@ -166,20 +176,19 @@ private slots:
         QFETCH(QByteArray, signal);
         App app;
         QVERIFY(showActive(app));
-        QObject* reached = app.window().findChild<QObject*>(target);
-        QVERIFY(reached != nullptr);
+        QObject& reached = app.find<QObject>(qPrintable(target));
         // Only whether the keys reach the target matters here, not what it does.
         std::optional<QSignalSpy> spy;
         if (!signal.isEmpty()) {
-            disconnect(reached, signal.constData(), nullptr, nullptr);
-            spy.emplace(reached, signal.constData());
+            disconnect(&reached, signal.constData(), nullptr, nullptr);
+            spy.emplace(&reached, signal.constData());
         }
-        app.ui().copyButton->setFocus(); // away from the fields, so that a focus change shows
+        app.find<QWidget>("copyButton").setFocus(); // away from the fields, so a change shows
         QTest::keySequence(&app.window(), keys);
         if (spy) {
             QTRY_COMPARE(spy->count(), 1);
         } else {
-            QCOMPARE(QApplication::focusWidget(), reached);
+            QCOMPARE(QApplication::focusWidget(), &reached);
         }
     }
 };

@@ -1,13 +1,11 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/PosixFileSystem.h"
 
-#include <QByteArray>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace Plovermantle::Testing {
@@ -21,8 +19,38 @@ void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
 // The names directly inside `folder`, sorted.
 std::vector<std::string> entries(const std::filesystem::path& folder);
-// The bytes of `text`, NULs included, for comparing with QCOMPARE.
-QByteArray bytes(std::string_view text);
+
+// Builds `entries` under `root` in order, with the folders above each: "d:path" a folder,
+// "f:path=contents" a file, "l:path>target" a symbolic link, "p:path" a named pipe, and
+// "m:path=0555" gives an item those permission bits (so list a read-only folder's contents first).
+// Then dates everything under `root` far back, so that a copy that loses a time shows.
+void buildTree(const std::filesystem::path& root, const std::vector<std::string>& entries);
+
+// Every item at and under `path`, links not followed, keyed by its path relative to `path` ("" for
+// itself): kind, permission bits, modification time, and a file's content hash or a link's target.
+// Pipes, sockets and devices are left out.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshotTree(const std::filesystem::path& path, const std::string& relative = "");
+
+// A world with some of everything a copy must keep: nested and empty folders, hidden files,
+// permission bits (a read-only folder among them), links of every sort, which are never followed,
+// and a pipe that must not make the copy wait.
+inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
+                                                  "f:.hidden=h",
+                                                  "f:region/r.0.0.mca=region",
+                                                  "f:region/r.0.1.mca=mine",
+                                                  "m:region/r.0.1.mca=0640",
+                                                  "f:run.sh=#!",
+                                                  "m:run.sh=0755",
+                                                  "f:DIM-1/region/r.mca=n",
+                                                  "m:DIM-1/region=0555",
+                                                  "d:empty",
+                                                  "l:data/latest>../level.dat",
+                                                  "l:data/abs>/etc/hostname",
+                                                  "l:data/dangling>nowhere",
+                                                  "l:data/outside>../../..",
+                                                  "l:data/loop>loop",
+                                                  "p:data/pipe"};
 
 // The alerts the app shows, word for word.
 using Alerts = std::vector<Alert>;
@@ -45,9 +73,6 @@ inline const Alert unreadable =
     errorAlert("Unable to read server.properties: it is missing, unreadable "
                "or not UTF-8 text. Nothing was changed.");
 
-// Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
-void forgetLaunch();
-
 // Records every alert shown and answers from a script; answers the first button when the script
 // is empty. The folder chooser answers from its own script, and cancels when that is empty. Work
 // run with progress runs at once on the calling thread, its reports recorded.
@@ -63,11 +88,9 @@ public:
     }
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
-    struct ProgressRun {
-        std::vector<WorkProgress> reports; // each change of progress
-        std::size_t calls = 0;             // reports and questions alike
-    };
-    std::vector<ProgressRun> progressRuns;
+    // Each change of progress, and how many times the work reported or asked.
+    std::vector<WorkProgress> reports;
+    std::size_t reportCalls = 0;
     // Cancel is pressed once the work has called its report this many times; never when empty.
     std::optional<std::size_t> cancelAfterCalls;
 
@@ -85,19 +108,6 @@ private:
         }
         return otherwise;
     }
-};
-
-// A listing that answers exactly what a test says, in that order; every other operation goes to the
-// real disk.
-class ScriptedListing : public PosixFileSystem {
-public:
-    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override {
-        foldersListed.push_back(folder);
-        return answer;
-    }
-
-    std::optional<std::vector<ListedEntry>> answer;
-    std::vector<std::string> foldersListed;
 };
 
 } // namespace Plovermantle::Testing
