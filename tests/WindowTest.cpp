@@ -1,5 +1,7 @@
 // The main window: what a launch shows, the server folder's round trip through the chooser and a
-// restart, quitting; and as a keyboard user meets it: tab order, mnemonics and shortcuts.
+// restart, a copy clicked through real message boxes, the progress of long work, quitting; and as a
+// keyboard user meets it: tab order, mnemonics and shortcuts.
+#include "platform/QtDialogs.h"
 #include "settings/Settings.h"
 #include "support/TestApp.h"
 
@@ -7,18 +9,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <stdexcept>
+#include <thread>
 
 using namespace Plovermantle;
+using namespace Plovermantle::Testing;
+using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-using App = Testing::TestApp<>;
+using App = TestApp<>;
 
 namespace {
 
 fs::path home;
+constexpr int replace = alertFirstButtonReturn;
+constexpr int cancel = alertFirstButtonReturn + 1;
 
 // Where the game keeps its worlds, spelled out here so that a wrong path in the app shows.
 fs::path saves() {
@@ -43,15 +55,52 @@ bool showActive(App& app) {
     return QTest::qWaitForWindowActive(&app.window());
 }
 
+// The real message boxes, each noted as the user sees it with the answer it gave, and answered by
+// a click on the button a script names, or by Esc.
+class ClickingDialogs : public QtDialogs {
+public:
+    int runAlert(const Alert& alert) override {
+        QTimer::singleShot(0, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            Alert shown{{},
+                        box->text().toStdString(),
+                        box->informativeText().toStdString(),
+                        box->icon() == QMessageBox::Warning ? AlertStyle::Warning
+                                                            : AlertStyle::Informational};
+            const QString answer = answers.isEmpty() ? QStringLiteral("OK") : answers.takeFirst();
+            QAbstractButton* clicked = nullptr;
+            const auto escape = [box] {
+                QTest::keyClick(box, Qt::Key_Escape);
+            };
+            for (QAbstractButton* button : box->buttons()) {
+                if (box->standardButton(button) == QMessageBox::NoButton) {
+                    shown.buttons.push_back(button->text().toStdString()); // not the platform's OK
+                }
+                clicked = button->text() == answer ? button : clicked;
+            }
+            seen.push_back(shown);
+            clicked != nullptr ? QTest::mouseClick(clicked, Qt::LeftButton) : escape();
+        });
+        given.push_back(QtDialogs::runAlert(alert));
+        return given.back();
+    }
+
+    QStringList answers;
+    Alerts seen;
+    std::vector<int> given;
+};
+
 } // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { home = Testing::isolateHome(); }
+    static void initMain() { home = isolateHome(); }
 
 private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
     void cleanup() {
         fs::remove_all(saves());
@@ -83,7 +132,7 @@ private slots:
             for (const QString& entry : layout) {
                 tree.push_back(entry.toStdString());
             }
-            Testing::buildTree(saves(), tree);
+            buildTree(saves(), tree);
         }
         App app;
         app.launch();
@@ -100,6 +149,36 @@ private slots:
         QCOMPARE(globalFullPath(), std::optional(saves().string()));
         QCOMPARE(fs::exists(saves()), !layout.isEmpty());
         QVERIFY(app.dialogs.alerts.empty());
+    }
+
+    // The menu's Copy answered Esc changes nothing; the button's answered Replace puts the world
+    // in place and points the server at it.
+    void copiesThroughTheWindow() {
+        const fs::path server = home / "Game Server";
+        buildTree(saves() / "Island", sampleWorld);
+        buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
+        Testing::TestApp<PosixFileSystem, ClickingDialogs> app;
+        app.prefs.setString(serverPathConst(), server.string());
+        app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
+        app.window().show();
+        app.launch();
+        auto& list = app.find<QComboBox>("worldList");
+        list.setCurrentIndex(list.findText(QStringLiteral("Island")));
+        const Snapshot before = snapshotTree(server);
+
+        app.find<QAction>("actionCopy").trigger();
+        QCOMPARE(app.dialogs.seen, Alerts{worldExists});
+        QCOMPARE(snapshotTree(server), before);
+
+        QTest::mouseClick(&app.find<QAbstractButton>("copyButton"), Qt::LeftButton);
+        QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
+        // Esc answers as the last button; the others as the order they were given in.
+        QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
+        QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves() / "Island"));
+        QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
+        QCOMPARE(readFile(server / "server.properties.backup"), std::string("level-name=world\n"));
+        QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
+                                                            "server.properties.backup"}));
     }
 
     void quitFromMenuOrButtonEndsTheRun() {
@@ -190,6 +269,64 @@ private slots:
         } else {
             QCOMPARE(QApplication::focusWidget(), &reached);
         }
+    }
+
+    void showsProgressOnlyForLongWork_data() {
+        QTest::addColumn<int>("workMs");
+        QTest::newRow("quick: no dialog") << 300;
+        // Runs until Cancel stops it; the time only bounds a failing run.
+        QTest::newRow("long: a modal dialog whose Cancel stops the work") << 20000;
+    }
+
+    void showsProgressOnlyForLongWork() {
+        QFETCH(int, workMs);
+        const bool isLong = workMs > QtDialogs::progressDelayMs;
+        // What the user saw of the dialog, once it showed progress; Cancel is pressed then.
+        QString shown;
+        int ticks = 0;
+        // Were the main thread held up while the work runs, this would run at most once, after it.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            ++ticks;
+            auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || !dialog->isVisible() || dialog->value() <= 0 ||
+                !shown.isEmpty()) {
+                return;
+            }
+            const bool modal = dialog->windowModality() == Qt::ApplicationModal;
+            shown = dialog->labelText() + " | " + QString::number(dialog->value()) + "/1000" +
+                    (modal ? ", modal" : "");
+            const auto buttons = dialog->findChildren<QPushButton*>();
+            if (buttons.size() == 1) {
+                buttons.first()->click();
+            }
+        });
+        poll.start(10);
+        bool stopped = false;
+        QElapsedTimer clock;
+        clock.start();
+        QtDialogs().runWithProgress("Copying “World”", [&](const WorkProgressReport& report) {
+            while (!stopped && clock.elapsed() < workMs) {
+                // Three of ten files and a quarter of the bytes.
+                stopped = !report({3, 10, 1024 * 1024, 4 * 1024 * 1024});
+                std::this_thread::sleep_for(5ms);
+            }
+        });
+        QCOMPARE(stopped, isLong);
+        QCOMPARE(shown,
+                 isLong
+                     ? QStringLiteral(
+                           "Copying “World”\n3 of 10 files, 1.00 MiB of 4.00 MiB | 250/1000, modal")
+                     : QString());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    }
+
+    void failureOfTheWorkReachesTheCaller() {
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 QtDialogs().runWithProgress("Copying", [](const auto&) {
+                                     throw std::runtime_error("disk gone");
+                                 }));
     }
 };
 

@@ -1,3 +1,4 @@
+// A world's copy into the server folder, and the server.properties rewrite that follows it.
 #include "worlds/WorldCopy.h"
 
 #include "platform/QtPreferences.h"
@@ -8,10 +9,12 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
 namespace fs = std::filesystem;
+using namespace std::string_view_literals;
 using Layout = std::vector<std::string>;
 
 namespace {
@@ -42,12 +45,24 @@ struct CopyScene {
     Platform platform{files, prefs, dialogs};
 };
 
+fs::path props(const CopyScene& s) {
+    return s.server / "server.properties";
+}
+fs::path backup(const CopyScene& s) {
+    return s.server / "server.properties.backup";
+}
+
 // The names directly in `folder` that start with ".plovermantle".
 std::vector<std::string> workingFoldersIn(const fs::path& folder) {
     std::vector<std::string> names = entries(folder);
     std::erase_if(names,
                   [](const std::string& name) { return !name.starts_with(".plovermantle"); });
     return names;
+}
+
+// The bytes of `text`, NULs included, for comparing with QCOMPARE.
+QByteArray bytes(std::string_view text) {
+    return {text.data(), static_cast<qsizetype>(text.size())};
 }
 
 constexpr int replace = alertFirstButtonReturn;
@@ -187,9 +202,16 @@ private slots:
             Alerts told = s.dialogs.alerts;
             QVERIFY2(n > 0 || told == alerts, where);
             if (!told.empty() && told.back() == worldCopied) {
+                // The rewrite tells its failure; a file it could not read is not backed up.
+                const Alert rewriteAlert = failed == "readTextFile" ? unreadable : writeFailed;
+                QVERIFY2(!rewriteFailed || *(told.end() - 2) == rewriteAlert, where);
                 if (rewriteFailed) {
-                    told.erase(told.end() - 2); // what the rewrite had to tell
+                    told.erase(told.end() - 2);
                 }
+                const bool backedUp = failed != "readTextFile" && !call.ends_with("backup FAILED");
+                QVERIFY2(readFile(s.server / "server.properties.backup") ==
+                             (backedUp ? "level-name=old" : ""),
+                         where);
                 QVERIFY2(told == alerts, where);
                 Snapshot arrived = snapshotTree(s.server / name);
                 Snapshot source = snapshotTree(s.saves / name);
@@ -297,6 +319,101 @@ private slots:
         QCOMPARE(s.dialogs.alerts, replacing ? Alerts{worldExists} : Alerts{});
         QCOMPARE(disk(s), before);
         QVERIFY(workingFoldersIn(s.server).empty());
+    }
+
+    void rewritesLevelNameLines_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("world");
+        QTest::addColumn<QByteArray>("expected");
+        const auto row = [](const char* name, std::string_view text, std::string_view world,
+                            std::string_view expected) {
+            QTest::newRow(name) << bytes(text) << bytes(world) << bytes(expected);
+        };
+        // Which lines match, and what happens to the others; the last line may lack its newline.
+        row("any case, anywhere", "#a=LEVEL-NAME=x\n", "W", "level-name=W\n");
+        row("blank before equals", "level-name = old\n", "W", "level-name = old\n");
+        row("every match", "level-name=a\n\nx\nlevel-name=b", "W",
+            "level-name=W\n\nx\nlevel-name=W");
+        row("no match, nothing added", "motd=hi\n", "W", "motd=hi\n");
+        row("CRLF elsewhere kept", "a\r\nlevel-name=x\r\nb\r\n", "W", "a\r\nlevel-name=W\nb\r\n");
+        row("NULs kept", "a=\0b\nlevel-name=x\0\n\0"sv, "W", "a=\0b\nlevel-name=W\n\0"sv);
+        // Names the server reads back as they are, and those it would change unless escaped.
+        row("name verbatim", "level-name=x\n", "A = Größe 🌍 ", "level-name=A = Größe 🌍 \n");
+        row("backslashes", "level-name=x\nb=2\n", "a\\b\\", "level-name=a\\\\b\\\\\nb=2\n");
+        row("line breaks", "level-name=x\nb=2\n", "a\rb\nc", "level-name=a\\rb\\nc\nb=2\n");
+        row("leading blanks", "level-name=x\n", "  World", "level-name=\\  World\n");
+        row("leading tab, then form feed", "level-name=x\n", "\t\fW", "level-name=\\\t\fW\n");
+    }
+
+    void rewritesLevelNameLines() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, world);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(bytes(rewriteServerPropsText(text.toStdString(), world.toStdString())), expected);
+    }
+
+    // Backed up, then rewritten; text that is not UTF-8 is left alone, and so is the older backup.
+    void backsUpThenRewrites_data() {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after"); // null when left alone
+        // Long enough to take many reads, with a NUL; the rewrite is shorter, so no tail may
+        // remain.
+        const QByteArray big = "x=" + QByteArray(200'000, 'x') + '\0' + "\r\n";
+        QTest::newRow("rewritten") << "level-name=a\r\n" + big + "#LEVEL-NAME=b\r\n"
+                                   << "level-name=W\n" + big + "level-name=W\n";
+        QTest::newRow("not UTF-8")
+            << QByteArray("motd=Gr\xf6\xdf\nlevel-name=old\n") << QByteArray();
+    }
+
+    void backsUpThenRewrites() {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        CopyScene s;
+        s.server = s.root / "Mein Server Größe";
+        writeFile(backup(s), "older backup");
+        writeFile(props(s), before.toStdString());
+        rewriteServerProps(s.platform, s.server.string(), "W");
+        QCOMPARE(s.dialogs.alerts, after.isNull() ? Alerts{unreadable} : Alerts{});
+        QCOMPARE(bytes(readFile(props(s))), after.isNull() ? before : after);
+        QCOMPARE(bytes(readFile(backup(s))), after.isNull() ? QByteArray("older backup") : before);
+        // Nothing else is left in the folder, a temporary file least of all.
+        QCOMPARE(entries(s.server), (Layout{"server.properties", "server.properties.backup"}));
+    }
+
+    // A shared server.properties stays shared: the link is kept, its file keeps its permissions,
+    // and the backup is a file of its own.
+    void symlinkedFileStaysALinkWithItsPermissions() {
+        CopyScene s;
+        const fs::path shared = s.root / "shared.properties";
+        writeFile(shared, "level-name=old\n");
+        using enum fs::perms;
+        fs::permissions(shared, owner_read | owner_write | group_read);
+        fs::remove(props(s));
+        fs::create_symlink("../shared.properties", props(s));
+
+        rewriteServerProps(s.platform, s.server.string(), "W");
+        QVERIFY(s.dialogs.alerts.empty());
+        QCOMPARE(fs::read_symlink(props(s)), fs::path("../shared.properties"));
+        QCOMPARE(readFile(shared), std::string("level-name=W\n"));
+        QCOMPARE(fs::status(shared).permissions(), owner_read | owner_write | group_read);
+        QVERIFY(!fs::is_symlink(backup(s)));
+        QCOMPARE(readFile(backup(s)), std::string("level-name=old\n"));
+    }
+
+    // A FIFO would block a plain open; a path with a NUL would name another file in the kernel.
+    void refusesWhatIsNotAPlainFile() {
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        writeFile(root / "folder/inside", "kept");
+        QCOMPARE(::mkfifo((root / "fifo").c_str(), 0600), 0);
+        const std::string nulPath = (root / "folder/inside").string() + std::string(1, '\0');
+        PosixFileSystem files;
+        QVERIFY(!files.readTextFile(root / "fifo"));
+        QVERIFY(!files.readTextFile(nulPath + "x"));
+        QVERIFY(!files.writeFileAtomically(nulPath, "new"));
+        QCOMPARE(entries(root), (Layout{"fifo", "folder"}));
+        QCOMPARE(entries(root / "folder"), Layout{"inside"});
+        QCOMPARE(readFile(root / "folder/inside"), std::string("kept"));
     }
 };
 
