@@ -24,8 +24,6 @@ public:
 
     // One "operation path" line per call, in order; the failed ones end in " FAILED".
     std::vector<std::string> calls;
-    // The operations that were made to fail.
-    std::vector<std::string> failed;
 
 // Counted, then done on the real disk unless made to fail.
 #define PLOVERMANTLE_PASS(R, op, params, args, path)                                               \
@@ -73,13 +71,9 @@ public:
 private:
     // Counts the call and answers whether it may go ahead.
     bool ok(const char* operation, const Path& path) {
-        std::string call = std::string(operation) + ' ' + path;
+        const std::string call = std::string(operation) + ' ' + path;
         const bool fail = failAt == static_cast<int>(calls.size()) + 1 || (failIf && failIf(call));
-        if (fail) {
-            failed.emplace_back(operation);
-            call += " FAILED";
-        }
-        calls.push_back(std::move(call));
+        calls.push_back(fail ? call + " FAILED" : call);
         return !fail;
     }
 };
