@@ -209,7 +209,7 @@ private slots:
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
             QCOMPARE(places(app), QStringList(3, odd));
-            QCOMPARE(app.dialogs.folderChooserRuns, 3);
+            QVERIFY(app.dialogs.folderAnswers.empty()); // the chooser ran three times
             QVERIFY(app.dialogs.alerts.empty());
         }
         globalServerPath() = std::string();

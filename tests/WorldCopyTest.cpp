@@ -183,7 +183,7 @@ private slots:
             buildTree(s.root, surroundings);
             s.server = s.root / server;
             s.files.exchangeUnsupported = noExchange;
-            s.dialogs.alertAnswers = {answer};
+            s.dialogs.alertAnswer = answer;
             const Snapshot before = disk(s);
             const Snapshot outside = disk(s, false);
             s.files.failAt = {n};
@@ -269,7 +269,7 @@ private slots:
                              "f:.plovermantle-staging-notes=mine"});
         s.files.failIf = {};
         s.dialogs.alerts.clear();
-        s.dialogs.alertAnswers = {cancel};
+        s.dialogs.alertAnswer = cancel;
         s.copy();
         QCOMPARE(s.dialogs.alerts, Alerts{worldExists});
         QCOMPARE(snapshotTree(s.server / "World"), old);

@@ -96,14 +96,4 @@ Snapshot snapshotTree(const fs::path& path, const std::string& relative) {
     return items;
 }
 
-void RecordingDialogs::runWithProgress(const std::string& /*label*/, const ReportingWork& work) {
-    work([this](const WorkProgress& progress) {
-        if (reports.empty() || !(reports.back() == progress)) {
-            reports.push_back(progress);
-        }
-        ++reportCalls;
-        return !cancelAfterCalls || reportCalls < *cancelAfterCalls;
-    });
-}
-
 } // namespace Plovermantle::Testing

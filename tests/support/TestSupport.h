@@ -2,6 +2,7 @@
 
 #include "platform/Dialogs.h"
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -73,41 +74,38 @@ inline const Alert unreadable =
     errorAlert("Unable to read server.properties: it is missing, unreadable "
                "or not UTF-8 text. Nothing was changed.");
 
-// Records every alert shown and answers from a script; answers the first button when the script
-// is empty. The folder chooser answers from its own script, and cancels when that is empty. Work
-// run with progress runs at once on the calling thread, its reports recorded.
+// Records every alert shown and gives them all one answer. The folder chooser answers from a
+// script, and cancels when that is spent. Work run with progress runs at once on the calling
+// thread, each change of its progress recorded.
 class RecordingDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override {
         alerts.push_back(alert);
-        return next(alertAnswers, alertFirstButtonReturn);
+        return alertAnswer;
     }
     std::optional<std::string> chooseFolder() override {
-        ++folderChooserRuns;
-        return next(folderAnswers, {});
+        std::optional<std::string> answer;
+        if (!folderAnswers.empty()) {
+            answer = folderAnswers.front();
+            folderAnswers.pop_front();
+        }
+        return answer;
     }
-    void runWithProgress(const std::string& label, const ReportingWork& work) override;
+    void runWithProgress(const std::string& /*label*/, const ReportingWork& work) override {
+        work([this](const WorkProgress& progress) {
+            if (reports.empty() || !(reports.back() == progress)) {
+                reports.push_back(progress);
+            }
+            return ++reportCalls < cancelAfterCalls; // reports and questions alike
+        });
+    }
 
-    // Each change of progress, and how many times the work reported or asked.
+    Alerts alerts;
+    int alertAnswer = alertFirstButtonReturn;
+    std::deque<std::optional<std::string>> folderAnswers;
     std::vector<WorkProgress> reports;
     std::size_t reportCalls = 0;
-    // Cancel is pressed once the work has called its report this many times; never when empty.
-    std::optional<std::size_t> cancelAfterCalls;
-
-    std::vector<Alert> alerts;
-    std::deque<int> alertAnswers;
-    std::deque<std::optional<std::string>> folderAnswers;
-    int folderChooserRuns = 0;
-
-private:
-    // The script's next answer, or `otherwise` once it is spent.
-    template <typename T> static T next(std::deque<T>& script, T otherwise) {
-        if (!script.empty()) {
-            otherwise = std::move(script.front());
-            script.pop_front();
-        }
-        return otherwise;
-    }
+    std::size_t cancelAfterCalls = SIZE_MAX; // Cancel is pressed at this call
 };
 
 } // namespace Plovermantle::Testing
