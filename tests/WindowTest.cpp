@@ -5,17 +5,8 @@
 #include "settings/Settings.h"
 #include "support/TestApp.h"
 
-#include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QProgressDialog>
-#include <QPushButton>
 #include <QTest>
-#include <QTimer>
+#include <QtWidgets>
 #include <stdexcept>
 #include <thread>
 
@@ -243,17 +234,13 @@ private slots:
             const bool modal = dialog->windowModality() == Qt::ApplicationModal;
             shown = dialog->labelText() + " | " + QString::number(dialog->value()) + "/1000" +
                     (modal ? ", modal" : "");
-            const auto buttons = dialog->findChildren<QPushButton*>();
-            if (buttons.size() == 1) {
-                buttons.first()->click();
-            }
+            dialog->findChild<QPushButton*>()->click(); // its only button, Cancel
         });
         poll.start(10);
         bool stopped = false;
-        QElapsedTimer clock;
-        clock.start();
+        const QDeadlineTimer deadline(workMs);
         QtDialogs().runWithProgress("Copying “World”", [&](const WorkProgressReport& report) {
-            while (!stopped && clock.elapsed() < workMs) {
+            while (!stopped && !deadline.hasExpired()) {
                 // Three of ten files and a quarter of the bytes.
                 stopped = !report({3, 10, 1024 * 1024, 4 * 1024 * 1024});
                 std::this_thread::sleep_for(5ms);

@@ -35,6 +35,9 @@ struct CopyScene {
         });
     }
 
+    fs::path props() const { return server / "server.properties"; }
+    fs::path backup() const { return server / "server.properties.backup"; }
+
     QTemporaryDir dir;
     fs::path root = dir.path().toStdString();
     fs::path saves = root / "saves";
@@ -44,13 +47,6 @@ struct CopyScene {
     RecordingDialogs dialogs;
     Platform platform{files, prefs, dialogs};
 };
-
-fs::path props(const CopyScene& s) {
-    return s.server / "server.properties";
-}
-fs::path backup(const CopyScene& s) {
-    return s.server / "server.properties.backup";
-}
 
 // The names directly in `folder` that start with ".plovermantle".
 std::vector<std::string> workingFoldersIn(const fs::path& folder) {
@@ -209,9 +205,7 @@ private slots:
                     told.erase(told.end() - 2);
                 }
                 const bool backedUp = failed != "readTextFile" && !call.ends_with("backup FAILED");
-                QVERIFY2(readFile(s.server / "server.properties.backup") ==
-                             (backedUp ? "level-name=old" : ""),
-                         where);
+                QVERIFY2(readFile(s.backup()) == (backedUp ? "level-name=old" : ""), where);
                 QVERIFY2(told == alerts, where);
                 Snapshot arrived = snapshotTree(s.server / name);
                 Snapshot source = snapshotTree(s.saves / name);
@@ -224,7 +218,7 @@ private slots:
                 QVERIFY2(arrived == source, where);
                 QVERIFY2(disk(s, false) == outside, where);
                 const std::string props = rewriteFailed ? "old" : name;
-                QVERIFY2(readFile(s.server / "server.properties") == "level-name=" + props, where);
+                QVERIFY2(readFile(s.props()) == "level-name=" + props, where);
             } else {
                 QVERIFY2(!rewriteFailed, where);
                 QVERIFY2(told == alerts || told.back() == unableToCopy ||
@@ -361,13 +355,13 @@ private slots:
         QFETCH(QByteArray, expected);
         CopyScene s;
         s.server = s.root / "Mein Server Größe";
-        writeFile(backup(s), "older backup");
-        writeFile(props(s), text.toStdString());
+        writeFile(s.backup(), "older backup");
+        writeFile(s.props(), text.toStdString());
         rewriteServerProps(s.platform, s.server.string(), world.toStdString());
         const bool leftAlone = expected.isNull();
         QCOMPARE(s.dialogs.alerts, leftAlone ? Alerts{unreadable} : Alerts{});
-        QCOMPARE(bytes(readFile(props(s))), leftAlone ? text : expected);
-        QCOMPARE(bytes(readFile(backup(s))), leftAlone ? QByteArray("older backup") : text);
+        QCOMPARE(bytes(readFile(s.props())), leftAlone ? text : expected);
+        QCOMPARE(bytes(readFile(s.backup())), leftAlone ? QByteArray("older backup") : text);
         // Nothing else is left in the folder, a temporary file least of all.
         QCOMPARE(entries(s.server), (Layout{"server.properties", "server.properties.backup"}));
     }
@@ -380,16 +374,16 @@ private slots:
         writeFile(shared, "level-name=old\n");
         using enum fs::perms;
         fs::permissions(shared, owner_read | owner_write | group_read);
-        fs::remove(props(s));
-        fs::create_symlink("../shared.properties", props(s));
+        fs::remove(s.props());
+        fs::create_symlink("../shared.properties", s.props());
 
         rewriteServerProps(s.platform, s.server.string(), "W");
         QVERIFY(s.dialogs.alerts.empty());
-        QCOMPARE(fs::read_symlink(props(s)), fs::path("../shared.properties"));
+        QCOMPARE(fs::read_symlink(s.props()), fs::path("../shared.properties"));
         QCOMPARE(readFile(shared), std::string("level-name=W\n"));
         QCOMPARE(fs::status(shared).permissions(), owner_read | owner_write | group_read);
-        QVERIFY(!fs::is_symlink(backup(s)));
-        QCOMPARE(readFile(backup(s)), std::string("level-name=old\n"));
+        QVERIFY(!fs::is_symlink(s.backup()));
+        QCOMPARE(readFile(s.backup()), std::string("level-name=old\n"));
     }
 
     // A FIFO would block a plain open; a path with a NUL would name another file in the kernel.
