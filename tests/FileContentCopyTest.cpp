@@ -2,11 +2,8 @@
 
 #include "support/TestSupport.h"
 
-#include <QProcess>
-#include <QScopeGuard>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QtCore>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>

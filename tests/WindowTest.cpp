@@ -15,6 +15,8 @@ using namespace Plovermantle::Testing;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using App = TestApp<>;
+using Layout = std::vector<std::string>;
+Q_DECLARE_METATYPE(Layout)
 
 namespace {
 
@@ -99,28 +101,24 @@ private slots:
     // Only the visible folders directly inside the saves folder, named exactly as on disk: no
     // files, no hidden folders, no links, nothing nested; the saves folder is never created.
     void listsTheWorldsWithNoneSelected_data() {
-        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<Layout>("layout");
         QTest::addColumn<QStringList>("worlds");
         QTest::addColumn<QString>("placeholder");
         QTest::newRow("worlds found")
-            << QStringList{"d:World",   "d:Castle.bak",     "d: Welt Größe 世界 ", "d:Outer/Inner",
-                           "d:.hidden", "f:notes.txt=data", "l:Link>World"}
+            << Layout{"d:World",   "d:Castle.bak",     "d: Welt Größe 世界 ", "d:Outer/Inner",
+                      "d:.hidden", "f:notes.txt=data", "l:Link>World"}
             << QStringList{" Welt Größe 世界 ", "Castle.bak", "Outer", "World"} << "Choose a world";
         QTest::newRow("nothing but files")
-            << QStringList{"f:level.dat=x", "d:.hidden"} << QStringList{} << "No worlds found";
-        QTest::newRow("no saves folder") << QStringList{} << QStringList{} << "No worlds found";
+            << Layout{"f:level.dat=x", "d:.hidden"} << QStringList{} << "No worlds found";
+        QTest::newRow("no saves folder") << Layout{} << QStringList{} << "No worlds found";
     }
 
     void listsTheWorldsWithNoneSelected() {
-        QFETCH(QStringList, layout);
+        QFETCH(Layout, layout);
         QFETCH(QStringList, worlds);
         QFETCH(QString, placeholder);
-        if (!layout.isEmpty()) {
-            std::vector<std::string> tree;
-            for (const QString& entry : layout) {
-                tree.push_back(entry.toStdString());
-            }
-            buildTree(saves(), tree);
+        if (!layout.empty()) {
+            buildTree(saves(), layout);
         }
         App app;
         app.launch();
@@ -135,7 +133,7 @@ private slots:
         QCOMPARE(list.currentIndex(), -1);
         QCOMPARE(list.placeholderText(), placeholder);
         QCOMPARE(globalFullPath(), std::optional(saves().string()));
-        QCOMPARE(fs::exists(saves()), !layout.isEmpty());
+        QCOMPARE(fs::exists(saves()), !layout.empty());
         QVERIFY(app.dialogs.alerts.empty());
     }
 

@@ -386,20 +386,14 @@ private slots:
         QCOMPARE(readFile(s.backup()), std::string("level-name=old\n"));
     }
 
-    // A FIFO would block a plain open; a path with a NUL would name another file in the kernel.
-    void refusesWhatIsNotAPlainFile() {
-        QTemporaryDir dir;
-        const fs::path root = dir.path().toStdString();
-        writeFile(root / "folder/inside", "kept");
-        QCOMPARE(::mkfifo((root / "fifo").c_str(), 0600), 0);
-        const std::string nulPath = (root / "folder/inside").string() + std::string(1, '\0');
-        PosixFileSystem files;
-        QVERIFY(!files.readTextFile(root / "fifo"));
-        QVERIFY(!files.readTextFile(nulPath + "x"));
-        QVERIFY(!files.writeFileAtomically(nulPath, "new"));
-        QCOMPARE(entries(root), (Layout{"fifo", "folder"}));
-        QCOMPARE(entries(root / "folder"), Layout{"inside"});
-        QCOMPARE(readFile(root / "folder/inside"), std::string("kept"));
+    // A pipe planted as server.properties is refused, not waited on.
+    void refusesAPipeForServerProperties() {
+        CopyScene s;
+        fs::remove(s.props());
+        QCOMPARE(::mkfifo(s.props().c_str(), 0600), 0);
+        rewriteServerProps(s.platform, s.server.string(), "W");
+        QCOMPARE(s.dialogs.alerts, Alerts{unreadable});
+        QCOMPARE(entries(s.server), Layout{"server.properties"});
     }
 };
 
