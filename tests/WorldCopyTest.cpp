@@ -173,6 +173,8 @@ private slots:
         const auto& [world, server, alerts, answer, noExchange, field, saves] = c;
         const std::string name = world.toStdString();
         int total = 0;
+        Snapshot before; // the same scene every time
+        Snapshot outside;
         int clearing = 0; // the last operation on the crash's leftover
         for (int n = 0; n <= total; ++n) {
             CopyScene s;
@@ -180,8 +182,10 @@ private slots:
             s.server = s.root / server;
             s.files.exchangeUnsupported = noExchange;
             s.dialogs.alertAnswer = answer;
-            const Snapshot before = disk(s);
-            const Snapshot outside = disk(s, false);
+            if (n == 0) {
+                before = disk(s);
+                outside = disk(s, false);
+            }
             s.files.failAt = {n};
             s.copy({field, world.isNull() ? std::nullopt : std::optional(name),
                     (s.root / saves).string(), server.empty() ? "" : s.server.string()});
