@@ -4,8 +4,12 @@
 #include "settings/Settings.h"
 #include "support/TestApp.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 
@@ -19,7 +23,7 @@ fs::path home;
 
 // The submenu as it opens: each item's text, the checked one marked.
 QStringList menuShown(App& app) {
-    QMenu& menu = *app.ui().menuSavesFolder;
+    QMenu& menu = app.find<QMenu>("menuSavesFolder");
     emit menu.aboutToShow();
     QStringList shown;
     for (const QAction* item : menu.actions()) {
@@ -30,8 +34,8 @@ QStringList menuShown(App& app) {
 
 QStringList worlds(App& app) {
     QStringList names;
-    for (int i = 0; i < app.ui().worldList->count(); ++i) {
-        names << app.ui().worldList->itemText(i);
+    for (int i = 0; i < app.find<QComboBox>("worldList").count(); ++i) {
+        names << app.find<QComboBox>("worldList").itemText(i);
     }
     return names;
 }
@@ -75,13 +79,13 @@ private slots:
                  (QStringList{"[x] Game launcher", "Game launcher (Flatpak)",
                               "Prism Launcher: No Config", "Prism Launcher: Old && \"quoted\"",
                               survival, "Prism Launcher (Flatpak): Flat", "", "&Other Folder…"}));
-        app.ui().menuSavesFolder->actions().at(4)->trigger(); // the Survival instance
+        app.find<QMenu>("menuSavesFolder").actions().at(4)->trigger(); // the Survival instance
         QCOMPARE(worlds(app), QStringList{"Island"});
-        QVERIFY(app.ui().worldList->toolTip().endsWith("a1/minecraft/saves"));
+        QVERIFY(app.find<QComboBox>("worldList").toolTip().endsWith("a1/minecraft/saves"));
         app.dialogs.folderAnswers = {(home / "server").string()};
-        app.ui().actionChooseServer->trigger();
-        app.ui().worldList->setCurrentIndex(0);
-        app.ui().actionCopy->trigger();
+        app.find<QAction>("actionChooseServer").trigger();
+        app.find<QComboBox>("worldList").setCurrentIndex(0);
+        app.find<QAction>("actionCopy").trigger();
         QCOMPARE(app.dialogs.alerts, Testing::Alerts{Testing::worldCopied});
         QVERIFY(fs::is_directory(home / "server/Island"));
 
@@ -102,7 +106,7 @@ private slots:
         const fs::path other = home / "elsewhere";
         fs::create_directories(other / "Far World");
         app.dialogs.folderAnswers = {other.string()};
-        app.ui().actionOtherSavesFolder->trigger();
+        app.find<QAction>("actionOtherSavesFolder").trigger();
         QCOMPARE(worlds(app), QStringList{"Far World"});
         QVERIFY(menuShown(app).contains("[x] " + QDir::toNativeSeparators(other.c_str())));
     }

@@ -1,18 +1,29 @@
+// A world's copy into the server folder, and the server.properties rewrite that follows it.
+#include "worlds/WorldCopy.h"
+
 #include "support/CopyScene.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
 
-#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
-#include <cstring>
-#include <sys/mount.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
 namespace fs = std::filesystem;
+using namespace std::string_view_literals;
 using Layout = std::vector<std::string>;
 
 namespace {
+
+// The names directly in `folder` that start with ".plovermantle".
+std::vector<std::string> workingFoldersIn(const fs::path& folder) {
+    std::vector<std::string> names = entries(folder);
+    std::erase_if(names,
+                  [](const std::string& name) { return !name.starts_with(".plovermantle"); });
+    return names;
+}
 
 constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
@@ -81,10 +92,6 @@ private slots:
         const QByteArray none;
         const Alerts copied{worldCopied};
         const Alerts replaced{worldExists, worldCopied};
-        const Alert badName = badWorldName;
-        const Alert same = serverIsSavesFolder;
-        const Alert inside = serverInsideWorld;
-        const Alert around = worldInsideReplaced;
         row("new world", {"World", "server", copied});
         row("replaces a world", {"World", "taken", replaced});
         row("replaces a world, no exchange", {"World", "taken", replaced, replace, true});
@@ -99,18 +106,23 @@ private slots:
         row("no world selected", {none, "server", {comeOn}});
         row("blank field, no world", {none, "server", {comeOn}, replace, false, "  "});
         row("no server folder in use", {"World", "", {comeOn}});
-        row("empty name", {"", "server", {badName}});
-        row("dot", {".", "server", {badName}});
-        row("dot dot", {"..", "server", {badName}});
-        row("name climbs out", {"../server", "server", {badName}});
-        row("name holds a NUL", {QByteArray("World\0x", 7), "server", {badName}});
-        row("server folder is the saves folder", {"World", "saves", {same}});
-        row("the same through a link", {"World", "link-to-saves", {same}});
-        row("server folder is the world", {"World", "saves/World", {inside}});
-        row("server folder deep in the world", {"World", "saves/World/DIM-1", {inside}});
-        row("inside the world through a link", {"World", "link-to-world", {inside}});
-        row("world inside what it replaces",
-            {"World", "outer", {around}, replace, false, "shown", "outer/World/saves"});
+        row("empty name", {"", "server", {badWorldName}});
+        row("dot", {".", "server", {badWorldName}});
+        row("dot dot", {"..", "server", {badWorldName}});
+        row("name climbs out", {"../server", "server", {badWorldName}});
+        row("name holds a NUL", {QByteArray("World\0x", 7), "server", {badWorldName}});
+        row("server folder is the saves folder", {"World", "saves", {serverIsSavesFolder}});
+        row("the same through a link", {"World", "link-to-saves", {serverIsSavesFolder}});
+        row("server folder is the world", {"World", "saves/World", {serverInsideWorld}});
+        row("server folder deep in the world", {"World", "saves/World/DIM-1", {serverInsideWorld}});
+        row("inside the world through a link", {"World", "link-to-world", {serverInsideWorld}});
+        row("world inside what it replaces", {"World",
+                                              "outer",
+                                              {worldInsideReplaced},
+                                              replace,
+                                              false,
+                                              "shown",
+                                              "outer/World/saves"});
         row("world gone", {"Gone", "server", {unableToCopy}});
         row("world is a link", {"Linked", "server", {unableToCopy}});
         row("server folder gone, not made", {"World", "gone", {unableToCopy}});
@@ -121,15 +133,19 @@ private slots:
         const auto& [world, server, alerts, answer, noExchange, field, saves] = c;
         const std::string name = world.toStdString();
         int total = 0;
+        Snapshot before; // the same scene every time
+        Snapshot outside;
         int clearing = 0; // the last operation on the crash's leftover
         for (int n = 0; n <= total; ++n) {
             CopyScene s;
             buildTree(s.root, surroundings);
             s.server = s.root / server;
             s.files.exchangeUnsupported = noExchange;
-            s.dialogs.alertAnswers = {answer};
-            const Snapshot before = disk(s);
-            const Snapshot outside = disk(s, false);
+            s.dialogs.alertAnswer = answer;
+            if (n == 0) {
+                before = disk(s);
+                outside = disk(s, false);
+            }
             s.files.failAt = {n};
             s.copy({field, world.isNull() ? std::nullopt : std::optional(name),
                     (s.root / saves).string(), server.empty() ? "" : s.server.string()});
@@ -146,9 +162,15 @@ private slots:
             Alerts told = s.dialogs.alerts;
             QVERIFY2(n > 0 || told == alerts, where);
             if (!told.empty() && told.back() == worldCopied) {
+                // The rewrite tells its failure; a file it could not read is not backed up.
+                const Alert rewriteAlert =
+                    failed == "readTextFile" ? propsUnreadable : propsWriteFailed;
+                QVERIFY2(!rewriteFailed || *(told.end() - 2) == rewriteAlert, where);
                 if (rewriteFailed) {
-                    told.erase(told.end() - 2); // what the rewrite had to tell
+                    told.erase(told.end() - 2);
                 }
+                const bool backedUp = failed != "readTextFile" && !call.ends_with("backup FAILED");
+                QVERIFY2(readFile(s.backup()) == (backedUp ? "level-name=old" : ""), where);
                 QVERIFY2(told == alerts, where);
                 Snapshot arrived = snapshotTree(s.server / name);
                 Snapshot source = snapshotTree(s.saves / name);
@@ -161,7 +183,7 @@ private slots:
                 QVERIFY2(arrived == source, where);
                 QVERIFY2(disk(s, false) == outside, where);
                 const std::string props = rewriteFailed ? "old" : name;
-                QVERIFY2(readFile(s.server / "server.properties") == "level-name=" + props, where);
+                QVERIFY2(readFile(s.props()) == "level-name=" + props, where);
             } else {
                 QVERIFY2(!rewriteFailed, where);
                 QVERIFY2(told == alerts || told.back() == unableToCopy ||
@@ -197,8 +219,8 @@ private slots:
         };
         s.copy();
         QCOMPARE(s.dialogs.alerts, (Alerts{worldExists, unableToReplace}));
-        QCOMPARE(s.files.failed,
-                 (std::vector<std::string>{"moveToTrash", "renameItem", "renameItem"}));
+        QCOMPARE(
+            std::ranges::count_if(s.files.calls, [](auto& c) { return c.ends_with("FAILED"); }), 3);
         QVERIFY(!fs::exists(s.server / "World"));
 
         buildTree(s.server, {"f:.plovermantle-aside-Zz99Yy/Kept/level.dat=previous",
@@ -207,7 +229,7 @@ private slots:
                              "f:.plovermantle-staging-notes=mine"});
         s.files.failIf = {};
         s.dialogs.alerts.clear();
-        s.dialogs.alertAnswers = {cancel};
+        s.dialogs.alertAnswer = cancel;
         s.copy();
         QCOMPARE(s.dialogs.alerts, Alerts{worldExists});
         QCOMPARE(snapshotTree(s.server / "World"), old);
@@ -217,9 +239,9 @@ private slots:
                                            ".plovermantle-staging-notes"}));
     }
 
-    // Cancel mid-copy, or after the last file while the copy goes to the disk, leaves the server
-    // folder as it was and says nothing more.
-    void cancelLeavesTheServerFolderAsItWas_data() {
+    // Progress climbs to the total and reaches it once. Cancel mid-copy, or after the last file
+    // while the copy goes to the disk, leaves the server folder as it was and says nothing more.
+    void progressAndCancel_data() {
         QTest::addColumn<bool>("replacing");
         QTest::addColumn<bool>("whileFlushing");
         QTest::newRow("new world") << false << false;
@@ -227,37 +249,14 @@ private slots:
         QTest::newRow("replacing, while flushing") << true << true;
     }
 
-    void cancelLeavesTheServerFolderAsItWas() {
+    void progressAndCancel() {
         QFETCH(bool, replacing);
         QFETCH(bool, whileFlushing);
-        std::size_t calls = 3;
-        if (whileFlushing) {
-            CopyScene whole;
-            whole.copy();
-            calls = whole.dialogs.progressRuns.at(0).calls; // the last call asks before the swap
-        }
-        CopyScene s;
-        if (replacing) {
-            buildTree(s.server, {"f:World/level.dat=old"});
-        }
-        const Snapshot before = disk(s);
-        s.dialogs.cancelAfterCalls = calls;
-        s.copy();
-        QCOMPARE(s.dialogs.progressRuns.at(0).calls, calls);
-        QCOMPARE(std::ranges::any_of(s.files.calls, [](auto& c) { return c.starts_with("flush"); }),
-                 whileFlushing);
-        QCOMPARE(s.dialogs.alerts, replacing ? Alerts{worldExists} : Alerts{});
-        QCOMPARE(disk(s), before);
-        QVERIFY(workingFoldersIn(s.server).empty());
-    }
-
-    void progressReachesTheTotalOnce() {
-        CopyScene s;
-        s.copy();
-        QCOMPARE(s.dialogs.alerts, Alerts{worldCopied});
-        const auto& reports = s.dialogs.progressRuns.at(0).reports;
+        CopyScene whole;
+        whole.copy();
+        const auto& reports = whole.dialogs.reports;
         QVERIFY(!reports.empty());
-        const WorkProgress& last = reports.back();
+        const WorkProgress last = reports.back();
         QVERIFY(last.filesTotal > 0 && last.bytesTotal > 0);
         QCOMPARE(last, (WorkProgress{last.filesTotal, last.filesTotal, last.bytesTotal,
                                      last.bytesTotal}));
@@ -265,30 +264,102 @@ private slots:
         QVERIFY(std::ranges::is_sorted(reports, [](const auto& a, const auto& b) {
             return a.bytesDone < b.bytesDone || a.filesDone < b.filesDone;
         }));
+
+        // The whole copy's last call asks before the swap.
+        const std::size_t calls = whileFlushing ? whole.dialogs.reportCalls : 3;
+        CopyScene s;
+        if (replacing) {
+            buildTree(s.server, {"f:World/level.dat=old"});
+        }
+        const Snapshot before = disk(s);
+        s.dialogs.cancelAfterCalls = calls;
+        s.copy();
+        QCOMPARE(s.dialogs.reportCalls, calls);
+        QCOMPARE(std::ranges::any_of(s.files.calls, [](auto& c) { return c.starts_with("flush"); }),
+                 whileFlushing);
+        QCOMPARE(s.dialogs.alerts, replacing ? Alerts{worldExists} : Alerts{});
+        QCOMPARE(disk(s), before);
+        QVERIFY(workingFoldersIn(s.server).empty());
     }
 
-    void aFullDiskLosesNothing() {
-        if (::geteuid() != 0) {
-            QSKIP("mounting a small tmpfs to fill needs root");
-        }
+    // Every line holding level-name, and nothing else, points at the world, once the old text is
+    // backed up; text that is not UTF-8 is left alone, and so is the older backup.
+    void rewritesLevelNameLines_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("world");
+        QTest::addColumn<QByteArray>("expected"); // null when left alone
+        const auto row = [](const char* name, std::string_view text, std::string_view world,
+                            std::string_view expected) {
+            QTest::newRow(name) << bytes(text) << bytes(world) << bytes(expected);
+        };
+        // Which lines match, and what happens to the others; the last line may lack its newline.
+        row("any case, anywhere", "#a=LEVEL-NAME=x\n", "W", "level-name=W\n");
+        row("blank before equals", "level-name = old\n", "W", "level-name = old\n");
+        row("every match", "level-name=a\n\nx\nlevel-name=b", "W",
+            "level-name=W\n\nx\nlevel-name=W");
+        row("no match, nothing added", "motd=hi\n", "W", "motd=hi\n");
+        row("CRLF elsewhere kept", "a\r\nlevel-name=x\r\nb\r\n", "W", "a\r\nlevel-name=W\nb\r\n");
+        row("NULs kept", "a=\0b\nlevel-name=x\0\n\0"sv, "W", "a=\0b\nlevel-name=W\n\0"sv);
+        // Names the server reads back as they are, and those it would change unless escaped.
+        row("name verbatim", "level-name=x\n", "A = Größe 🌍 ", "level-name=A = Größe 🌍 \n");
+        row("backslashes", "level-name=x\nb=2\n", "a\\b\\", "level-name=a\\\\b\\\\\nb=2\n");
+        row("line breaks", "level-name=x\nb=2\n", "a\rb\nc", "level-name=a\\rb\\nc\nb=2\n");
+        row("leading blanks", "level-name=x\n", "  World", "level-name=\\  World\n");
+        row("leading tab, then form feed", "level-name=x\n", "\t\fW", "level-name=\\\t\fW\n");
+        // Long enough to take many reads, with a NUL; the rewrite is shorter, so no tail may
+        // remain.
+        const std::string big = "x=" + std::string(200'000, 'x') + '\0' + "\r\n";
+        row("long", "level-name=a\r\n" + big + "#LEVEL-NAME=b\r\n", "W",
+            "level-name=W\n" + big + "level-name=W\n");
+        QTest::newRow("not UTF-8")
+            << QByteArray("motd=Gr\xf6\xdf\nlevel-name=old\n") << QByteArray("W") << QByteArray();
+    }
+
+    void rewritesLevelNameLines() {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, world);
+        QFETCH(QByteArray, expected);
         CopyScene s;
-        const fs::path small = s.root / "small";
-        fs::create_directories(small);
-        if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) {
-            QSKIP(qPrintable("cannot mount a tmpfs here: " + QString(std::strerror(errno))));
-        }
-        const auto unmount = qScopeGuard([&] { ::umount2(small.c_str(), MNT_DETACH); });
-        // Bigger than the file system, in several files so that some fit, over an old world.
-        for (char c = 'a'; c < 'g'; ++c) {
-            writeFile(s.saves / "World/region" / std::string(1, c), std::string(300'000, c));
-        }
-        s.server = small / "server";
-        buildTree(s.server, {"f:server.properties=level-name=old", "f:World/level.dat=old",
-                             "f:World/r=" + std::string(300'000, 'o')});
-        const Snapshot before = disk(s);
-        s.copy();
-        QCOMPARE(s.dialogs.alerts, (Alerts{worldExists, unableToCopy}));
-        QCOMPARE(disk(s), before);
+        s.server = s.root / "Mein Server Größe";
+        writeFile(s.backup(), "older backup");
+        writeFile(s.props(), text.toStdString());
+        rewriteServerProps(s.platform, s.server.string(), world.toStdString());
+        const bool leftAlone = expected.isNull();
+        QCOMPARE(s.dialogs.alerts, leftAlone ? Alerts{propsUnreadable} : Alerts{});
+        QCOMPARE(bytes(readFile(s.props())), leftAlone ? text : expected);
+        QCOMPARE(bytes(readFile(s.backup())), leftAlone ? QByteArray("older backup") : text);
+        // Nothing else is left in the folder, a temporary file least of all.
+        QCOMPARE(entries(s.server), (Layout{"server.properties", "server.properties.backup"}));
+    }
+
+    // A shared server.properties stays shared: the link is kept, its file keeps its permissions,
+    // and the backup is a file of its own.
+    void symlinkedFileStaysALinkWithItsPermissions() {
+        CopyScene s;
+        const fs::path shared = s.root / "shared.properties";
+        writeFile(shared, "level-name=old\n");
+        using enum fs::perms;
+        fs::permissions(shared, owner_read | owner_write | group_read);
+        fs::remove(s.props());
+        fs::create_symlink("../shared.properties", s.props());
+
+        rewriteServerProps(s.platform, s.server.string(), "W");
+        QVERIFY(s.dialogs.alerts.empty());
+        QCOMPARE(fs::read_symlink(s.props()), fs::path("../shared.properties"));
+        QCOMPARE(readFile(shared), std::string("level-name=W\n"));
+        QCOMPARE(fs::status(shared).permissions(), owner_read | owner_write | group_read);
+        QVERIFY(!fs::is_symlink(s.backup()));
+        QCOMPARE(readFile(s.backup()), std::string("level-name=old\n"));
+    }
+
+    // A pipe planted as server.properties is refused, not waited on.
+    void refusesAPipeForServerProperties() {
+        CopyScene s;
+        fs::remove(s.props());
+        QCOMPARE(::mkfifo(s.props().c_str(), 0600), 0);
+        rewriteServerProps(s.platform, s.server.string(), "W");
+        QCOMPARE(s.dialogs.alerts, Alerts{propsUnreadable});
+        QCOMPARE(entries(s.server), Layout{"server.properties"});
     }
 };
 

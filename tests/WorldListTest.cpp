@@ -6,10 +6,13 @@
 #include "settings/Settings.h"
 #include "support/TestApp.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDateTime>
 #include <QImage>
+#include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QTest>
 #include <sys/stat.h>
 
@@ -60,7 +63,10 @@ public:
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
-    void cleanup() { forgetLaunch(); }
+    void cleanup() {
+        fs::remove_all(savesFolderPath());
+        globalFullPath() = std::string();
+    }
 
     // Folder names at once; then names, dates and icons as read, most recently played first,
     // the rest by name; and the world copied is the folder picked, whatever its name.
@@ -78,10 +84,11 @@ private slots:
         makeWorld("unplayed", "unplayed", 0);
         App app;
         app.launch();
-        QCOMPARE(shown(*app.ui().worldList), (QStringList{"broken", "New World", "New World (1)",
-                                                          "Old", "unplayed", "Zed 9", "Zed 10"}));
+        QCOMPARE(shown(app.find<QComboBox>("worldList")),
+                 (QStringList{"broken", "New World", "New World (1)", "Old", "unplayed", "Zed 9",
+                              "Zed 10"}));
         QVERIFY(readAll(app));
-        QComboBox& list = *app.ui().worldList;
+        QComboBox& list = app.find<QComboBox>("worldList");
         const QString tenDaysAgo = QLocale().toString(
             QDateTime::fromMSecsSinceEpoch(now - 10 * day).date(), QLocale::ShortFormat);
         QCOMPARE(shown(list),
@@ -102,8 +109,8 @@ private slots:
         const fs::path server = fs::path(app.dir.path().toStdString()) / "server";
         writeFile(server / "server.properties", "level-name=world\n");
         app.dialogs.folderAnswers = {server.string()};
-        app.ui().actionChooseServer->trigger();
-        app.ui().actionCopy->trigger();
+        app.find<QAction>("actionChooseServer").trigger();
+        app.find<QAction>("actionCopy").trigger();
         QCOMPARE(app.dialogs.alerts, Alerts{worldCopied});
         QVERIFY(fs::exists(server / "New World (1)/level.dat"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=New World (1)\n"));
@@ -134,7 +141,7 @@ private slots:
         App app;
         app.launch();
         QVERIFY(readAll(app));
-        app.ui().worldList->setCurrentIndex(0);
+        app.find<QComboBox>("worldList").setCurrentIndex(0);
         if (change.startsWith('-')) {
             fs::remove_all(fs::path(savesFolderPath()) / change.mid(1).toStdString());
         } else {
@@ -142,16 +149,16 @@ private slots:
                       change.section('=', 1).toStdString());
         }
         if (byWatch) {
-            QTRY_COMPARE(shown(*app.ui().worldList), listed);
+            QTRY_COMPARE(shown(app.find<QComboBox>("worldList")), listed);
         } else {
             // At once, before the watch could have seen anything.
-            app.ui().actionRefresh->trigger();
-            QCOMPARE(shown(*app.ui().worldList), listed);
+            app.find<QAction>("actionRefresh").trigger();
+            QCOMPARE(shown(app.find<QComboBox>("worldList")), listed);
         }
         QCOMPARE(app.interface.delegate().selectedWorld().value_or(""), chosen.toStdString());
         if (chosen.isEmpty()) {
-            app.ui().txtServerPath->setText("/server");
-            app.ui().copyButton->click();
+            app.find<QLineEdit>("txtServerPath").setText("/server");
+            app.find<QPushButton>("copyButton").click();
             QCOMPARE(app.dialogs.alerts, Alerts{comeOn});
         }
     }

@@ -149,8 +149,8 @@ private slots:
         };
         QLockFile other(QString::fromStdString((s.server / copyLockName).string()));
         QVERIFY(!c.copyLockHeld || other.tryLock(0));
-        s.dialogs.alertAnswers = {c.alerts == Alerts{worldExists} ? alertFirstButtonReturn + 1
-                                                                  : alertFirstButtonReturn};
+        s.dialogs.alertAnswer =
+            c.alerts == Alerts{worldExists} ? alertFirstButtonReturn + 1 : alertFirstButtonReturn;
         s.copy();
         QCOMPARE(s.dialogs.alerts, c.alerts);
         if (!c.after.empty()) {

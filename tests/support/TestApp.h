@@ -2,10 +2,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainInterface.h"
+#include "platform/PosixFileSystem.h"
 #include "platform/QtPreferences.h"
 #include "support/TestSupport.h"
-#include "ui_MainWindow.h"
 
+#include <QMainWindow>
 #include <QTemporaryDir>
 
 namespace Plovermantle::Testing {
@@ -19,8 +20,11 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
 
     Platform platform() { return {files, prefs, dialogs}; }
     void launch() { interface.delegate().applicationDidFinishLaunching(); }
-    Ui::MainWindow& ui() { return interface.ui(); }
     QMainWindow& window() { return interface.window(); }
+    // The window's control of that object name; a wrong name crashes the test.
+    template <class Control> Control& find(const char* name) {
+        return *window().template findChild<Control*>(QString::fromLatin1(name));
+    }
 
     QTemporaryDir dir;
     Files files;

@@ -1,29 +1,21 @@
 #include "TestSupport.h"
 
-#include "settings/Settings.h"
-
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace Plovermantle::Testing {
 
 namespace fs = std::filesystem;
 
-std::filesystem::path isolateHome() {
-    std::string pattern = (fs::temp_directory_path() / "plovermantle-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary home");
-    }
-    static const fs::path home = pattern;
-    static const struct Cleanup {
-        ~Cleanup() {
-            std::error_code ignored;
-            fs::remove_all(home, ignored);
-        }
-    } cleanup;
+fs::path isolateHome() {
+    static const QTemporaryDir dir; // removed when the process ends
+    const fs::path home = dir.path().toStdString();
     ::setenv("HOME", home.c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (home / ".local/share").c_str(), 1);
@@ -34,8 +26,7 @@ std::filesystem::path isolateHome() {
 void writeFile(const fs::path& path, const std::string& contents) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
-    if (!out) {
+    if (!(out << contents)) {
         throw std::runtime_error("cannot write " + path.string());
     }
 }
@@ -56,27 +47,53 @@ std::vector<std::string> entries(const fs::path& folder) {
     return names;
 }
 
-QByteArray bytes(std::string_view text) {
-    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void forgetLaunch() {
-    fs::remove_all(savesFolderPath());
-    globalFullPath() = std::string();
-    globalServerPath() = std::string();
-}
-
-void RecordingDialogs::runWithProgress(const std::string& /*label*/, const ReportingWork& work) {
-    progressRuns.emplace_back();
-    const std::size_t run = progressRuns.size() - 1;
-    work([this, run](const WorkProgress& progress) {
-        ProgressRun& current = progressRuns[run];
-        if (current.reports.empty() || !(current.reports.back() == progress)) {
-            current.reports.push_back(progress);
+void buildTree(const fs::path& root, const std::vector<std::string>& entries) {
+    fs::create_directories(root);
+    for (const std::string& entry : entries) {
+        const auto split = entry.find_first_of("=>", 2);
+        const fs::path path = root / entry.substr(2, split - 2);
+        const std::string value = split == std::string::npos ? "" : entry.substr(split + 1);
+        fs::create_directories(entry[0] == 'd' ? path : path.parent_path());
+        if (entry[0] == 'f') {
+            writeFile(path, value);
+        } else if (entry[0] == 'l') {
+            fs::create_symlink(value, path);
+        } else if ((entry[0] == 'p' && ::mkfifo(path.c_str(), 0644) != 0) ||
+                   (entry[0] == 'm' && ::chmod(path.c_str(), static_cast<mode_t>(std::stoul(
+                                                                 value, nullptr, 8))) != 0)) {
+            throw std::runtime_error("cannot build " + entry);
         }
-        ++current.calls;
-        return !cancelAfterCalls || current.calls < *cancelAfterCalls;
-    });
+    }
+    const timespec longAgo[2] = {{1'000'000'000, 123'456'789}, {1'000'000'000, 123'456'789}};
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        ::utimensat(AT_FDCWD, item.path().c_str(), longAgo, AT_SYMLINK_NOFOLLOW);
+    }
+    ::utimensat(AT_FDCWD, root.c_str(), longAgo, AT_SYMLINK_NOFOLLOW);
+}
+
+Snapshot snapshotTree(const fs::path& path, const std::string& relative) {
+    Snapshot items;
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        throw std::runtime_error("cannot examine " + path.string());
+    }
+    const std::string common = std::to_string(status.st_mode & 07777) + " " +
+                               std::to_string(status.st_mtim.tv_sec) + "." +
+                               std::to_string(status.st_mtim.tv_nsec) + " ";
+    if (S_ISDIR(status.st_mode)) {
+        items[relative] = "folder " + common;
+        for (const auto& entry : fs::directory_iterator(path)) {
+            const std::string name = entry.path().filename().string();
+            items.merge(
+                snapshotTree(entry.path(), relative.empty() ? name : relative + "/" + name));
+        }
+    } else if (S_ISREG(status.st_mode)) {
+        items[relative] =
+            "file " + common + std::to_string(std::hash<std::string>{}(readFile(path)));
+    } else if (S_ISLNK(status.st_mode)) {
+        items[relative] = "link " + common + fs::read_symlink(path).string();
+    }
+    return items;
 }
 
 } // namespace Plovermantle::Testing

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/PosixFileSystem.h"
 #include "worlds/Messages.h"
 
 #include <QByteArray>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace Plovermantle::Testing {
@@ -22,69 +22,85 @@ void writeFile(const std::filesystem::path& path, const std::string& contents);
 std::string readFile(const std::filesystem::path& path);
 // The names directly inside `folder`, sorted.
 std::vector<std::string> entries(const std::filesystem::path& folder);
+
 // The bytes of `text`, NULs included, for comparing with QCOMPARE.
-QByteArray bytes(std::string_view text);
+inline QByteArray bytes(std::string_view text) {
+    return {text.data(), static_cast<qsizetype>(text.size())};
+}
+
+// Builds `entries` under `root` in order, with the folders above each: "d:path" a folder,
+// "f:path=contents" a file, "l:path>target" a symbolic link, "p:path" a named pipe, and
+// "m:path=0555" gives an item those permission bits (so list a read-only folder's contents first).
+// Then dates everything under `root` far back, so that a copy that loses a time shows.
+void buildTree(const std::filesystem::path& root, const std::vector<std::string>& entries);
+
+// Every item at and under `path`, links not followed, keyed by its path relative to `path` ("" for
+// itself): kind, permission bits, modification time, and a file's content hash or a link's target.
+// Pipes, sockets and devices are left out.
+using Snapshot = std::map<std::string, std::string>;
+Snapshot snapshotTree(const std::filesystem::path& path, const std::string& relative = "");
+
+// A world with some of everything a copy must keep: nested and empty folders, hidden files,
+// permission bits (a read-only folder among them), links of every sort, which are never followed,
+// and a pipe that must not make the copy wait.
+inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
+                                                  "f:.hidden=h",
+                                                  "f:region/r.0.0.mca=region",
+                                                  "f:region/r.0.1.mca=mine",
+                                                  "m:region/r.0.1.mca=0640",
+                                                  "f:run.sh=#!",
+                                                  "m:run.sh=0755",
+                                                  "f:DIM-1/region/r.mca=n",
+                                                  "m:DIM-1/region=0555",
+                                                  "d:empty",
+                                                  "l:data/latest>../level.dat",
+                                                  "l:data/abs>/etc/hostname",
+                                                  "l:data/dangling>nowhere",
+                                                  "l:data/outside>../../..",
+                                                  "l:data/loop>loop",
+                                                  "p:data/pipe"};
 
 // The alerts the app shows, word for word.
 using Alerts = std::vector<Alert>;
 using namespace Messages;
 
-// Removes the saves folder and forgets the launch's folders, so that the next test starts afresh.
-void forgetLaunch();
-
-// Records every alert shown and answers from a script; answers the first button when the script
-// is empty. The folder chooser answers from its own script, and cancels when that is empty. Work
-// run with progress runs at once on the calling thread, its reports recorded.
+// Records every alert shown and gives them all one answer. The folder chooser answers from a
+// script, and cancels when that is spent. Work run with progress runs at once on the calling
+// thread, each change of its progress recorded.
 class RecordingDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override {
         shown.push_back(alert);
         alerts.push_back(alert);
         alerts.back().details.clear();
-        return next(alertAnswers, alertFirstButtonReturn);
+        return alertAnswer;
     }
     std::optional<std::string> chooseFolder(const std::string& startFolder) override {
         chooserStarts.push_back(startFolder);
-        return next(folderAnswers, {});
-    }
-    void runWithProgress(const std::string& label, const ReportingWork& work) override;
-
-    struct ProgressRun {
-        std::vector<WorkProgress> reports; // each change of progress
-        std::size_t calls = 0;             // reports and questions alike
-    };
-    std::vector<ProgressRun> progressRuns;
-    // Cancel is pressed once the work has called its report this many times; never when empty.
-    std::optional<std::size_t> cancelAfterCalls;
-
-    std::vector<Alert> alerts; // their texts, without details
-    std::vector<Alert> shown;  // as shown, details included
-    std::deque<int> alertAnswers;
-    std::deque<std::optional<std::string>> folderAnswers;
-    std::vector<std::string> chooserStarts; // where each folder chooser opened
-
-private:
-    // The script's next answer, or `otherwise` once it is spent.
-    template <typename T> static T next(std::deque<T>& script, T otherwise) {
-        if (!script.empty()) {
-            otherwise = std::move(script.front());
-            script.pop_front();
+        std::optional<std::string> answer;
+        if (!folderAnswers.empty()) {
+            answer = folderAnswers.front();
+            folderAnswers.pop_front();
         }
-        return otherwise;
-    }
-};
-
-// A listing that answers exactly what a test says, in that order; every other operation goes to the
-// real disk.
-class ScriptedListing : public PosixFileSystem {
-public:
-    std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override {
-        foldersListed.push_back(folder);
         return answer;
     }
+    void runWithProgress(const std::string& /*label*/, const ReportingWork& work) override {
+        work([this](const WorkProgress& progress) {
+            if (reports.empty() || !(reports.back() == progress)) {
+                reports.push_back(progress);
+            }
+            return ++reportCalls < cancelAfterCalls; // reports and questions alike
+        });
+    }
 
-    std::optional<std::vector<ListedEntry>> answer;
-    std::vector<std::string> foldersListed;
+    Alerts alerts; // their texts, without details
+    Alerts shown;  // as shown, details included
+    int alertAnswer = alertFirstButtonReturn;
+    std::deque<std::optional<std::string>> folderAnswers;
+    std::vector<std::string> chooserStarts; // where each folder chooser opened
+    std::vector<WorkProgress> reports;
+    std::size_t reportCalls = 0;
+    std::size_t cancelAfterCalls = SIZE_MAX; // Cancel is pressed at this call
 };
 
 } // namespace Plovermantle::Testing
