@@ -319,8 +319,11 @@ bool PosixFileSystem::writeFileAtomically(const std::string& path, std::string_v
     if (target.filename().empty() || path.find('\0') != std::string::npos) {
         return fail(EINVAL);
     }
-    std::string temporary =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    // Appended, not "." + name: GCC 12 at -O3 reports a false -Wrestrict for inserting a literal
+    // in front of a temporary string.
+    std::string hidden = ".";
+    hidden.append(target.filename().string()).append(".XXXXXX");
+    std::string temporary = (target.parent_path() / hidden).string();
     // Made with owner-only permissions, so it is never more readable than the file it replaces.
     Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
