@@ -7,7 +7,6 @@
 
 #include <QTemporaryDir>
 #include <QTest>
-#include <sys/stat.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
@@ -106,11 +105,6 @@ private slots:
         row("no world selected", {none, "server", {comeOn}});
         row("blank field, no world", {none, "server", {comeOn}, replace, false, "  "});
         row("no server folder in use", {"World", "", {comeOn}});
-        row("empty name", {"", "server", {badWorldName}});
-        row("dot", {".", "server", {badWorldName}});
-        row("dot dot", {"..", "server", {badWorldName}});
-        row("name climbs out", {"../server", "server", {badWorldName}});
-        row("name holds a NUL", {QByteArray("World\0x", 7), "server", {badWorldName}});
         row("server folder is the saves folder", {"World", "saves", {serverIsSavesFolder}});
         row("the same through a link", {"World", "link-to-saves", {serverIsSavesFolder}});
         row("server folder is the world", {"World", "saves/World", {serverInsideWorld}});
@@ -330,36 +324,6 @@ private slots:
         QCOMPARE(bytes(readFile(s.backup())), leftAlone ? QByteArray("older backup") : text);
         // Nothing else is left in the folder, a temporary file least of all.
         QCOMPARE(entries(s.server), (Layout{"server.properties", "server.properties.backup"}));
-    }
-
-    // A shared server.properties stays shared: the link is kept, its file keeps its permissions,
-    // and the backup is a file of its own.
-    void symlinkedFileStaysALinkWithItsPermissions() {
-        CopyScene s;
-        const fs::path shared = s.root / "shared.properties";
-        writeFile(shared, "level-name=old\n");
-        using enum fs::perms;
-        fs::permissions(shared, owner_read | owner_write | group_read);
-        fs::remove(s.props());
-        fs::create_symlink("../shared.properties", s.props());
-
-        rewriteServerProps(s.platform, s.server.string(), "W");
-        QVERIFY(s.dialogs.alerts.empty());
-        QCOMPARE(fs::read_symlink(s.props()), fs::path("../shared.properties"));
-        QCOMPARE(readFile(shared), std::string("level-name=W\n"));
-        QCOMPARE(fs::status(shared).permissions(), owner_read | owner_write | group_read);
-        QVERIFY(!fs::is_symlink(s.backup()));
-        QCOMPARE(readFile(s.backup()), std::string("level-name=old\n"));
-    }
-
-    // A pipe planted as server.properties is refused, not waited on.
-    void refusesAPipeForServerProperties() {
-        CopyScene s;
-        fs::remove(s.props());
-        QCOMPARE(::mkfifo(s.props().c_str(), 0600), 0);
-        rewriteServerProps(s.platform, s.server.string(), "W");
-        QCOMPARE(s.dialogs.alerts, Alerts{propsUnreadable});
-        QCOMPARE(entries(s.server), Layout{"server.properties"});
     }
 };
 
