@@ -20,15 +20,6 @@ namespace {
 constexpr uid_t otherUser = 12345;
 constexpr gid_t sharedGroup = 23456;
 
-// Builds `layout` under the scene's root (as buildTree does), each entry in place of whatever
-// stood at its path.
-void plant(const CopyScene& s, const Layout& layout) {
-    for (const std::string& entry : layout) {
-        fs::remove(s.root / entry.substr(2, entry.find_first_of("=>", 2) - 2));
-    }
-    buildTree(s.root, layout);
-}
-
 // Who owns the item at `path`, and its permission bits.
 std::tuple<uid_t, gid_t, mode_t> owned(const fs::path& path) {
     struct stat status {};
@@ -128,7 +119,7 @@ private slots:
         }
         CopyScene s;
         fs::create_directories(s.root / "other");
-        plant(s, c.layout);
+        buildTree(s.root, c.layout);
         for (const std::string& link : c.foreign) {
             QCOMPARE(::lchown((s.root / link).c_str(), otherUser, otherUser), 0);
         }

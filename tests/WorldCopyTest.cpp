@@ -5,8 +5,11 @@
 #include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
 
+#include <QDir>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
@@ -27,27 +30,39 @@ std::vector<std::string> workingFoldersIn(const fs::path& folder) {
 constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
 
-// One copy: what is chosen, where, what the alerts say, and the answer to a replace prompt.
+// One copy: what is chosen, where, what the alerts say, the old items the Trash gets, and the
+// answer to a replace prompt.
 struct Case {
     QByteArray world;   // null when none is selected
     std::string server; // in the scene; empty when none is in use
     Alerts alerts;
+    Layout toTrash = {};
     int answer = replace;
     bool noExchange = false;
     std::string field = "shown";
     std::string saves = "saves";
+    std::string dataHome = {}; // where the Trash is looked for, in the scene; empty: its own
+    bool placeFails = false;   // the copy cannot take the old world's place
 };
 
-// Around the sample world: server folders with an old world, a plain file and a link where the
-// world goes, a crash's leftover, links to the saves folder and into the world, other worlds, and a
-// world inside a folder of its own name.
+// Around the sample world: server folders with an old read-only world, one with its Nether and
+// End, a Nether alone, a plain file and a link where the world goes, a crash's leftover, links to
+// the saves folder and into the world, other worlds, and a world inside a folder of its own name.
 const std::string leftover = ".plovermantle-staging-Lf0000";
 const Layout surroundings{"f:taken/World/level.dat=old",
                           "d:taken/World/old-only",
+                          "m:taken/World=0555",
+                          "f:full/World/level.dat=old",
+                          "f:full/World_nether/DIM-1/r=n",
+                          "l:full/World_the_end>../elsewhere",
+                          "f:nether/World_nether/r=n",
+                          "d:cwd",
                           "f:plain/World=file",
                           "f:elsewhere/keep=k",
                           "l:linked/World>../elsewhere",
                           "f:taken/server.properties=level-name=old",
+                          "f:full/server.properties=level-name=old",
+                          "f:nether/server.properties=level-name=old",
                           "f:plain/server.properties=level-name=old",
                           "f:linked/server.properties=level-name=old",
                           "f:saves/World2/server.properties=level-name=old",
@@ -72,6 +87,31 @@ Snapshot disk(const CopyScene& scene, bool server = true) {
     return items;
 }
 
+// What the Trash holds, by the name each item had where it came from. A record left without its
+// item, when removing it failed, names nothing.
+std::map<std::string, Snapshot> trashed(const fs::path& trash) {
+    std::map<std::string, Snapshot> items;
+    for (const std::string& record : fs::exists(trash) ? entries(trash / "info") : Layout{}) {
+        const std::string text = readFile(trash / "info" / record);
+        const auto from = text.find("\nPath=") + 6;
+        const fs::path original = text.substr(from, text.find('\n', from) - from);
+        const fs::path item = trash / "files" / fs::path(record).stem();
+        if (fs::exists(fs::symlink_status(item))) {
+            items[original.filename().string()] = snapshotTree(item);
+        }
+    }
+    return items;
+}
+
+// As for every user but root: a folder only moves into another folder when its owner may write it.
+bool refusedByTheKernel(const std::string& call) {
+    const std::string path = call.substr(call.find(' ') + 1);
+    struct stat status {};
+    return (call.starts_with("moveToTrash") || call.starts_with("renameItem")) &&
+           ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           (status.st_mode & S_IWUSR) == 0;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Case)
@@ -91,32 +131,42 @@ private slots:
         const QByteArray none;
         const Alerts copied{worldCopied};
         const Alerts replaced{worldExists, worldCopied};
+        const Layout world{"World"};
         row("new world", {"World", "server", copied});
-        row("replaces a world", {"World", "taken", replaced});
-        row("replaces a world, no exchange", {"World", "taken", replaced, replace, true});
-        row("replaces a plain file", {"World", "plain", replaced});
-        row("replaces a link, not its target", {"World", "linked", replaced});
-        row("Cancel keeps what is there", {"World", "taken", {worldExists}, cancel});
-        row("closing the prompt keeps it", {"World", "taken", {worldExists}, alertClosedReturn});
+        row("replaces a read-only world", {"World", "taken", replaced, world});
+        row("replaces a world, no exchange", {"World", "taken", replaced, world, replace, true});
+        row("replaces a plain file", {"World", "plain", replaced, world});
+        row("replaces a link, not its target", {"World", "linked", replaced, world});
+        row("with its Nether and End",
+            {"World", "full", replaced, {"World", "World_nether", "World_the_end"}});
+        row("only a Nether", {"World", "nether", replaced, {"World_nether"}});
+        row("no Trash", {.world = "World",
+                         .server = "full",
+                         .alerts = replaced,
+                         .dataHome = "plain/World/share"});
+        row("copy cannot take the place", {.world = "World",
+                                           .server = "full",
+                                           .alerts = {worldExists, unableToReplace},
+                                           .placeFails = true});
+        row("Cancel keeps what is there", {"World", "taken", {worldExists}, {}, cancel});
+        row("closing the prompt keeps it",
+            {"World", "taken", {worldExists}, {}, alertClosedReturn});
         row("read-only world", {"Locked", "server", copied});
         row("name used exactly", {"Welt Größe 世界", "server", copied});
         row("server folder beside the world", {"World", "saves/World2", copied});
-        row("empty field", {"World", "server", {comeOn}, replace, false, ""});
+        row("empty field", {"World", "server", {comeOn}, {}, replace, false, ""});
         row("no world selected", {none, "server", {comeOn}});
-        row("blank field, no world", {none, "server", {comeOn}, replace, false, "  "});
+        row("blank field, no world", {none, "server", {comeOn}, {}, replace, false, "  "});
         row("no server folder in use", {"World", "", {comeOn}});
         row("server folder is the saves folder", {"World", "saves", {serverIsSavesFolder}});
         row("the same through a link", {"World", "link-to-saves", {serverIsSavesFolder}});
         row("server folder is the world", {"World", "saves/World", {serverInsideWorld}});
         row("server folder deep in the world", {"World", "saves/World/DIM-1", {serverInsideWorld}});
         row("inside the world through a link", {"World", "link-to-world", {serverInsideWorld}});
-        row("world inside what it replaces", {"World",
-                                              "outer",
-                                              {worldInsideReplaced},
-                                              replace,
-                                              false,
-                                              "shown",
-                                              "outer/World/saves"});
+        row("world inside what it replaces", {.world = "World",
+                                              .server = "outer",
+                                              .alerts = {worldInsideReplaced},
+                                              .saves = "outer/World/saves"});
         row("world gone", {"Gone", "server", {unableToCopy}});
         row("world is a link", {"Linked", "server", {unableToCopy}});
         row("server folder gone, not made", {"World", "gone", {unableToCopy}});
@@ -124,25 +174,42 @@ private slots:
 
     void copiesWholeOrNotAtAll() {
         QFETCH(Case, c);
-        const auto& [world, server, alerts, answer, noExchange, field, saves] = c;
-        const std::string name = world.toStdString();
+        const std::string name = c.world.toStdString();
         int total = 0;
         Snapshot before; // the same scene every time
         Snapshot outside;
         int clearing = 0; // the last operation on the crash's leftover
+        const QString cwd = QDir::currentPath();
+        const auto back = qScopeGuard([&] { QDir::setCurrent(cwd); });
         for (int n = 0; n <= total; ++n) {
             CopyScene s;
             buildTree(s.root, surroundings);
-            s.server = s.root / server;
-            s.files.exchangeUnsupported = noExchange;
-            s.dialogs.alertAnswer = answer;
+            s.server = s.root / c.server;
+            s.files.exchangeUnsupported = c.noExchange;
+            s.dialogs.alertAnswer = c.answer;
+            // The process's own folder is in the scene: nothing may be written there.
+            QDir::setCurrent(QString::fromStdString((s.root / "cwd").string()));
+            if (!c.dataHome.empty()) {
+                qputenv("XDG_DATA_HOME", QByteArray::fromStdString((s.root / c.dataHome).string()));
+            }
             if (n == 0) {
                 before = disk(s);
                 outside = disk(s, false);
             }
+            std::map<std::string, Snapshot> old; // the old items, as they were
+            for (const std::string& item : worldItemNames(name)) {
+                if (!c.server.empty() && fs::exists(fs::symlink_status(s.server / item))) {
+                    old[item] = snapshotTree(s.server / item);
+                }
+            }
             s.files.failAt = {n};
-            s.copy({field, world.isNull() ? std::nullopt : std::optional(name),
-                    (s.root / saves).string(), server.empty() ? "" : s.server.string()});
+            s.files.failIf = [&](const std::string& call) {
+                return refusedByTheKernel(call) ||
+                       (c.placeFails && call.starts_with("renameItem " + s.server.string() +
+                                                         "/.plovermantle-staging-"));
+            };
+            s.copy({c.field, c.world.isNull() ? std::nullopt : std::optional(name),
+                    (s.root / c.saves).string(), c.server.empty() ? "" : s.server.string()});
 
             const auto& calls = s.files.calls;
             for (std::size_t i = 0; n == 0 && i < calls.size(); ++i) {
@@ -153,8 +220,26 @@ private slots:
             const QByteArray where = QByteArray::fromStdString(call);
             const std::string failed = call.substr(0, call.find(' '));
             const bool rewriteFailed = failed == "readTextFile" || failed == "writeFileAtomically";
+            // A folder whose bits could not be set keeps its owner's write bit, whole all the same.
+            const std::string unset = failed == "setAttributes"
+                                          ? fs::path(call.substr(14, call.size() - 21))
+                                                .lexically_relative(s.root)
+                                                .string()
+                                          : "";
+            // Every old item that went to the Trash, and only those, can be put back from it.
+            const auto inTrash = trashed(s.trash);
+            Layout toTrash;
+            for (const auto& [item, items] : inTrash) {
+                if (items == old[item]) {
+                    toTrash.push_back(item);
+                }
+            }
+            const std::size_t records = fs::exists(s.trash) ? entries(s.trash / "info").size() : 0;
+            QVERIFY2(n > 0 || (toTrash == c.toTrash && records == toTrash.size()), where);
+            QVERIFY2(!fs::exists(s.trash) || entries(s.trash / "files").size() == inTrash.size(),
+                     where);
             Alerts told = s.dialogs.alerts;
-            QVERIFY2(n > 0 || told == alerts, where);
+            QVERIFY2(n > 0 || told == c.alerts, where);
             if (!told.empty() && told.back() == worldCopied) {
                 // The rewrite tells its failure; a file it could not read is not backed up.
                 const Alert rewriteAlert =
@@ -165,25 +250,38 @@ private slots:
                 }
                 const bool backedUp = failed != "readTextFile" && !call.ends_with("backup FAILED");
                 QVERIFY2(readFile(s.backup()) == (backedUp ? "level-name=old" : ""), where);
-                QVERIFY2(told == alerts, where);
+                QVERIFY2(told == c.alerts, where);
                 Snapshot arrived = snapshotTree(s.server / name);
                 Snapshot source = snapshotTree(s.saves / name);
-                // The top folder's own bits go on after the move: should that fail, the world is
-                // whole all the same.
-                if (call == "setAttributes " + (s.server / name).string() + " FAILED") {
+                if (unset == c.server + "/" + name) {
                     arrived.erase("");
                     source.erase("");
                 }
                 QVERIFY2(arrived == source, where);
+                for (const auto& [item, items] : old) {
+                    QVERIFY2(item == name || !fs::exists(fs::symlink_status(s.server / item)),
+                             where);
+                }
                 QVERIFY2(disk(s, false) == outside, where);
                 const std::string props = rewriteFailed ? "old" : name;
                 QVERIFY2(readFile(s.props()) == "level-name=" + props, where);
             } else {
                 QVERIFY2(!rewriteFailed, where);
-                QVERIFY2(told == alerts || told.back() == unableToCopy ||
+                QVERIFY2(told == c.alerts || told.back() == unableToCopy ||
                              told.back() == unableToReplace,
                          where);
-                QVERIFY2(disk(s) == before, where);
+                // Each old item is in its place, or whole in the Trash.
+                Snapshot expected = before;
+                Snapshot now = disk(s);
+                for (const std::string& item : toTrash) {
+                    const std::string path = c.server + "/" + item;
+                    std::erase_if(expected, [&](const auto& entry) {
+                        return entry.first == path || entry.first.starts_with(path + "/");
+                    });
+                }
+                expected.erase(unset);
+                now.erase(unset);
+                QVERIFY2(now == expected, where);
             }
             // Only a failed removal, or a failure before the crash's leftover is cleared, leaves
             // working folders; the next copy clears them and changes nothing else.
@@ -200,12 +298,21 @@ private slots:
         }
     }
 
-    // An old world whose way back fails waits in its hidden folder, and the next copy into that
-    // server folder puts it back; other leftovers of a crash go, the user's look-alikes stay.
+    // An old world whose way back fails waits in its hidden folder with its Nether, and the next
+    // copy into that server folder puts them back; other leftovers of a crash go, the user's
+    // look-alikes, files and links of our names among them, stay.
     void aWorldSetAsideComesBackLater() {
         CopyScene s;
-        buildTree(s.server, {"f:World/level.dat=old", "f:Kept/level.dat=current"});
-        const Snapshot old = snapshotTree(s.server / "World");
+        buildTree(s.server,
+                  {"f:World/level.dat=old", "f:World_nether/r=n", "f:Kept/level.dat=current"});
+        const auto theirs = [&] { // the server folder's items but ours
+            Snapshot items = snapshotTree(s.server);
+            std::erase_if(items, [](const auto& item) {
+                return item.first.empty() || item.first.starts_with(".plovermantle");
+            });
+            return items;
+        };
+        const Snapshot old = theirs();
         s.files.exchangeUnsupported = true;
         s.files.failIf = [](const std::string& call) {
             return call.starts_with("moveToTrash") ||
@@ -214,23 +321,24 @@ private slots:
         s.copy();
         QCOMPARE(s.dialogs.alerts, (Alerts{worldExists, unableToReplace}));
         QCOMPARE(
-            std::ranges::count_if(s.files.calls, [](auto& c) { return c.ends_with("FAILED"); }), 3);
+            std::ranges::count_if(s.files.calls, [](auto& c) { return c.ends_with("FAILED"); }), 4);
         QVERIFY(!fs::exists(s.server / "World"));
 
-        buildTree(s.server, {"f:.plovermantle-aside-Zz99Yy/Kept/level.dat=previous",
-                             "f:.plovermantle-staging-Qq11Ww/World/level.dat=half",
-                             "f:.plovermantle-aside-Two222/A=a", "f:.plovermantle-aside-Two222/B=b",
-                             "f:.plovermantle-staging-notes=mine"});
+        buildTree(s.server,
+                  {"f:.plovermantle-aside-Zz99Yy/Kept/level.dat=previous",
+                   "f:.plovermantle-staging-Qq11Ww/World/level.dat=half",
+                   "f:.plovermantle-aside-Two222/A=a", "f:.plovermantle-aside-Two222/B=b",
+                   "f:.plovermantle-staging-notes=mine", "f:.plovermantle-staging-Ab12Cd=mine",
+                   "l:.plovermantle-aside-Ab12Cd>.."});
         s.files.failIf = {};
         s.dialogs.alerts.clear();
         s.dialogs.alertAnswer = cancel;
         s.copy();
         QCOMPARE(s.dialogs.alerts, Alerts{worldExists});
-        QCOMPARE(snapshotTree(s.server / "World"), old);
-        QCOMPARE(readFile(s.server / "Kept/level.dat"), std::string("current"));
+        QCOMPARE(theirs(), old);
         QCOMPARE(workingFoldersIn(s.server),
-                 (std::vector<std::string>{".plovermantle-aside-Two222",
-                                           ".plovermantle-staging-notes"}));
+                 (Layout{".plovermantle-aside-Ab12Cd", ".plovermantle-aside-Two222",
+                         ".plovermantle-staging-Ab12Cd", ".plovermantle-staging-notes"}));
     }
 
     // Progress climbs to the total and reaches it once. Cancel mid-copy, or after the last file
