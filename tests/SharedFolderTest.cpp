@@ -61,7 +61,11 @@ private slots:
         const std::string copied = "level-name=World";
         const Alerts told{worldCopied};
         const Alerts unread{propsUnreadable, worldCopied};
-        const std::string props = "@/server/server.properties";
+        const Alerts unwritten{propsWriteFailed, worldCopied};
+        const std::string read = "read @/server/server.properties: ";
+        const std::string writeBackup = "write @/server/server.properties.backup: Is a directory";
+        const Layout foreign{"server/server.properties"};
+        const Layout folder{"d:server/server.properties.backup"};
         const Layout toVictim{"f:other/victim=v",
                               "l:server/server.properties.backup>../other/victim"};
         const Layout dangling{"l:server/server.properties.backup>../other/new"};
@@ -76,28 +80,12 @@ private slots:
         };
         row("backup is a link out", {"World", toVictim, told, copied, old});
         row("backup is a dangling link", {"World", dangling, told, copied, old});
-        row("another user's link", {"World",
-                                    key,
-                                    unread,
-                                    "KEY",
-                                    {},
-                                    "read " + props + ": a sym*",
-                                    {"server/server.properties"}});
+        row("another user's link", {"World", key, unread, "KEY", {}, read + "a sym*", foreign});
         row("own link to a link",
             {"World", hop, unread, old, {}, "read @/server/../other/hop: a sym*"});
         row("shared through own link", {"World", shared, told, copied, old});
-        row("a pipe", {"World",
-                       {"p:server/server.properties"},
-                       unread,
-                       {},
-                       {},
-                       "read " + props + ": not a regular file"});
-        row("backup is a folder", {"World",
-                                   {"d:server/server.properties.backup"},
-                                   {propsWriteFailed, worldCopied},
-                                   old,
-                                   {},
-                                   "write " + props + ".backup: Is a directory"});
+        row("a pipe", {"World", {"p:server/server.properties"}, unread, {}, {}, read + "not a *"});
+        row("backup is a folder", {"World", folder, unwritten, old, {}, writeBackup});
         row("server folder gone",
             {.world = "World",
              .alerts = {unableToCopy},
