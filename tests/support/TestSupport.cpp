@@ -54,6 +54,9 @@ void buildTree(const fs::path& root, const std::vector<std::string>& entries) {
         const fs::path path = root / entry.substr(2, split - 2);
         const std::string value = split == std::string::npos ? "" : entry.substr(split + 1);
         fs::create_directories(entry[0] == 'd' ? path : path.parent_path());
+        if (entry[0] == 'f' || entry[0] == 'l' || entry[0] == 'p') {
+            fs::remove(path); // whatever stood there, unless a folder with something in it
+        }
         if (entry[0] == 'f') {
             writeFile(path, value);
         } else if (entry[0] == 'l') {

@@ -28,7 +28,8 @@ inline QByteArray bytes(std::string_view text) {
     return {text.data(), static_cast<qsizetype>(text.size())};
 }
 
-// Builds `entries` under `root` in order, with the folders above each: "d:path" a folder,
+// Builds `entries` under `root` in order, each in place of what stood there, with the folders
+// above each: "d:path" a folder,
 // "f:path=contents" a file, "l:path>target" a symbolic link, "p:path" a named pipe, and
 // "m:path=0555" gives an item those permission bits (so list a read-only folder's contents first).
 // Then dates everything under `root` far back, so that a copy that loses a time shows.
