@@ -109,16 +109,15 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
     return entries;
 }
 
-namespace {
-
-// By hand rather than through QFile or a stream: opened without blocking and checked on the open
-// descriptor, so that a FIFO or device in the file's place is refused, not waited on.
-std::optional<std::string> readRegularFile(const std::string& path, int extraFlags,
-                                           std::size_t maxBytes) {
+// By hand rather than through QFile or a stream: opened without following a link or blocking, and
+// checked on the open descriptor, so that a FIFO or device in the file's place is refused, not
+// waited on.
+std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
+                                                     std::size_t maxBytes) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extraFlags));
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     struct stat info {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
@@ -146,13 +145,6 @@ std::optional<std::string> readRegularFile(const std::string& path, int extraFla
         }
     }
     return contents;
-}
-
-} // namespace
-
-std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
-                                                     std::size_t maxBytes) {
-    return readRegularFile(path, O_NOFOLLOW, maxBytes);
 }
 
 namespace {
