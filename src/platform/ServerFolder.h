@@ -1,0 +1,123 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/TreeTransfer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Plovermantle {
+
+// Who holds a copy lock, as its file says: for the alert that refuses a second copy.
+struct LockHolder {
+    std::string host;     // the computer's name
+    std::int64_t pid = 0; // the process on it
+    std::string since;    // ISO 8601 UTC
+    bool readable = false; // false when the file could not be read or parsed
+};
+
+struct CopyLockAttempt {
+    LockOutcome outcome = LockOutcome::Failed;
+    std::unique_ptr<HeldLock> lock; // set when taken
+    LockHolder holder;              // set when held elsewhere
+};
+
+// The account the app acts as in a folder: to decide who the copied world is made for.
+struct Account {
+    std::uint32_t uid = 0;
+    std::vector<std::uint32_t> groups; // primary and supplementary
+};
+
+// A server's folder, on this computer or on another one. Every name given is relative to the
+// folder, "/"-separated, never absolute and never holding "." or ".."; no operation follows a
+// link it was not asked to, and none reaches outside the folder. The copy, its locks, the keeping
+// of an old world and the server.properties step are written once, above this.
+class ServerFolder {
+public:
+    virtual ~ServerFolder() = default;
+
+    // How the user names it: "/srv/mc" or "alex@host:/srv/mc". Failure details start with it.
+    virtual std::string displayName() const = 0;
+    virtual bool isRemote() const = 0;
+    // The account the app acts as there; nothing when it cannot be told (SFTP only).
+    virtual std::optional<Account> account() = 0;
+
+    // The item itself (a link is not followed); kind Missing when nothing is there.
+    virtual std::optional<ItemInfo> itemInfo(const std::string& relative) = 0;
+    // Every name directly inside the folder at `relative`, hidden ones included.
+    virtual std::optional<std::vector<std::string>> entries(const std::string& relative) = 0;
+    // A new folder `prefix` + six letters or digits, that only its owner may use; answers its name.
+    virtual std::optional<std::string> makeTemporaryFolder(const std::string& prefix) = 0;
+    // A new empty folder (its parent must exist), with the permission bits given.
+    virtual bool makeFolder(const std::string& relative, std::uint32_t permissions) = 0;
+    // Moves an item within the folder; fails rather than replace anything.
+    virtual bool rename(const std::string& from, const std::string& to) = 0;
+    // Removes the item and everything in it, never following a link and never touching what
+    // another account made; true when nothing is left.
+    virtual bool removeTree(const std::string& relative) = 0;
+    // Returns once everything written under `relative` is on the disk.
+    virtual bool flush(const std::string& relative) = 0;
+    // What a tree holds, counted again: the recount a copy is checked against.
+    virtual std::optional<TreeTotals> countTree(const std::string& relative) = 0;
+
+    // A sink that makes a tree at `relative` (which must not exist), for the owner plan given.
+    virtual std::unique_ptr<TreeSink> receiveTree(const std::string& relative,
+                                                  const OwnershipPlan& ownership) = 0;
+
+    // Moves the item to the Trash of this computer; nothing when no Trash can take it (always so
+    // on another computer), and then the item is where it was.
+    virtual std::optional<TrashedItem> moveToTrash(const std::string& relative) = 0;
+    // Puts an item back from the Trash at `relative`, removing its record.
+    virtual bool restoreFromTrash(const TrashedItem& trashed, const std::string& relative) = 0;
+
+    // At most `maxBytes` of the regular file at `relative` (a link is followed only when the
+    // user made it and it leads to a regular file inside the folder); nothing when missing,
+    // unreadable, not UTF-8 or too large (noted as such).
+    virtual std::optional<TextFile> readTextFile(const std::string& relative,
+                                                 std::size_t maxBytes) = 0;
+    // Replaces the item at `relative` with `contents` through a temporary file renamed into
+    // place; owner, group and permission bits as `like`, never more readable than it was.
+    virtual bool writeFileAtomically(const std::string& relative, std::string_view contents,
+                                     const ItemInfo& like) = 0;
+
+    // Whether a process holds the POSIX lock of the file at `relative` (a world's session.lock);
+    // nothing when this folder cannot tell (an SFTP-only host).
+    virtual std::optional<bool> isLockHeld(const std::string& relative) = 0;
+    // Takes the copy lock file at `relative`, unless a live process holds it; a lock left by a
+    // process of this computer that is gone is taken over, any other is refused.
+    virtual CopyLockAttempt lockExclusively(const std::string& relative) = 0;
+    // Removes a lock file the user has chosen to break.
+    virtual bool breakLock(const std::string& relative) = 0;
+
+    // Why the last operation failed (see FileSystem::takeFailure).
+    void noteFailure(FileFailure failure);
+    std::optional<FileFailure> takeFailure();
+
+private:
+    std::mutex failureMutex_;
+    std::optional<FileFailure> failure_;
+};
+
+// Where the copied world comes from: a folder of this computer, or a world inside an archive.
+class WorldSource {
+public:
+    virtual ~WorldSource() = default;
+    // For failure details: a path, or "archive.zip: world".
+    virtual std::string displayName() const = 0;
+    // Everything the copy will send, counted before anything is sent.
+    virtual std::optional<TreeTotals> totals() = 0;
+    // Sends every item to `sink`, parents first, reporting progress; Stopped when told to stop.
+    // A local folder also refuses a file that changes while it is sent, and a world the game
+    // opens meanwhile (SourceChanged).
+    enum class SendResult { Sent, Failed, Stopped, SourceChanged };
+    virtual SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) = 0;
+    // Why the last step failed.
+    virtual std::optional<FileFailure> takeFailure() = 0;
+};
+
+} // namespace Plovermantle
