@@ -109,18 +109,20 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
     return entries;
 }
 
+namespace {
+
 // By hand rather than through QFile or a stream: opened without following a link or blocking, and
 // checked on the open descriptor, so that a FIFO or device in the file's place is refused, not
-// waited on.
-std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
-                                                     std::size_t maxBytes) {
+// waited on. A file of more than `maxBytes` is refused, or only its start read.
+std::optional<std::string> readBounded(const std::string& path, std::size_t maxBytes,
+                                       bool startOnly) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     struct stat info {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        (!startOnly && static_cast<std::uintmax_t>(info.st_size) > maxBytes)) {
         return std::nullopt;
     }
     std::string contents;
@@ -141,10 +143,26 @@ std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
         contents.append(buffer, static_cast<std::size_t>(got));
         // The file may grow while it is read.
         if (contents.size() > maxBytes) {
-            return std::nullopt;
+            if (!startOnly) {
+                return std::nullopt;
+            }
+            contents.resize(maxBytes);
+            break;
         }
     }
     return contents;
+}
+
+} // namespace
+
+std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
+                                                     std::size_t maxBytes) {
+    return readBounded(path, maxBytes, false);
+}
+
+std::optional<std::string> PosixFileSystem::readFileStart(const std::string& path,
+                                                          std::size_t maxBytes) {
+    return readBounded(path, maxBytes, true);
 }
 
 namespace {
