@@ -212,8 +212,8 @@ std::optional<Topdir> findTopdir(int parentFd, const std::string& parentPath,
     std::string relative;
     for (int i = 0; i < climbed; ++i) {
         const std::size_t slash = path.find_last_of('/');
-        relative = relative.empty() ? path.substr(slash + 1)
-                                    : path.substr(slash + 1) + '/' + relative;
+        relative =
+            relative.empty() ? path.substr(slash + 1) : path.substr(slash + 1) + '/' + relative;
         path.resize(slash == 0 ? 1 : slash);
     }
     if (::stat(path.c_str(), &status) != 0 || status.st_dev != currentStatus.st_dev ||
@@ -231,8 +231,8 @@ std::optional<TrashFolder> openTopdirTrash(const Topdir& top, FileFailure* failu
     struct stat shared {};
     if (::fstatat(top.folder.get(), ".Trash", &shared, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(shared.st_mode) && (shared.st_mode & S_ISVTX) != 0) {
-        const Descriptor sharedFd(::openat(top.folder.get(), ".Trash",
-                                           O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        const Descriptor sharedFd(
+            ::openat(top.folder.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat opened {};
         if (sharedFd.get() >= 0 && ::fstat(sharedFd.get(), &opened) == 0 &&
             (opened.st_mode & S_ISVTX) != 0) {
@@ -242,8 +242,8 @@ std::optional<TrashFolder> openTopdirTrash(const Topdir& top, FileFailure* failu
             }
         }
     }
-    return openTrash(top.folder.get(), ".Trash-" + uid, joined(top.path, ".Trash-" + uid),
-                     top.path, failure);
+    return openTrash(top.folder.get(), ".Trash-" + uid, joined(top.path, ".Trash-" + uid), top.path,
+                     failure);
 }
 
 // Every byte but the unreserved ones and '/' as %XX.
@@ -366,7 +366,9 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
             note(failure, "create the Trash record", recordFile, systemError(errno));
             return Attempt::Failed;
         }
-        const auto dropRecord = [&] { ::unlinkat(trash.info.get(), record.c_str(), 0); };
+        const auto dropRecord = [&] {
+            ::unlinkat(trash.info.get(), record.c_str(), 0);
+        };
         if (!writeAll(file.get(), contents) || ::fsync(file.get()) != 0) {
             note(failure, "write the Trash record", recordFile, systemError(errno));
             dropRecord();
@@ -445,8 +447,7 @@ bool restoreFromTrash(const TrashedItem& trashed, int parentFd, const std::strin
         return false;
     }
     const auto openFolder = [](const std::string& path) {
-        return Descriptor(
-            ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        return Descriptor(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     };
     const Descriptor files = openFolder(trashed.path.substr(0, slash));
     if (files.get() < 0 || renameNoReplace(files.get(), trashed.path.c_str() + slash + 1, parentFd,

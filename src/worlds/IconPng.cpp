@@ -36,14 +36,13 @@ bool isIconHeader(std::string_view data) {
     const std::uint32_t height = bigEndian(data.substr(4, 4));
     const auto depth = static_cast<unsigned char>(data[8]);
     const auto colour = static_cast<unsigned char>(data[9]);
-    const bool depthFits = colour == 0   ? depth == 1 || depth == 2 || depth == 4 || depth == 8 ||
-                                             depth == 16
+    const bool depthFits = colour == 0
+                               ? depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16
                            : colour == 3 ? depth == 1 || depth == 2 || depth == 4 || depth == 8
                            : colour == 2 || colour == 4 || colour == 6 ? depth == 8 || depth == 16
-                                                                        : false;
+                                                                       : false;
     return width >= 1 && height >= 1 && width <= maxIconSide && height <= maxIconSide &&
-           depthFits && data[10] == 0 && data[11] == 0 &&
-           (data[12] == 0 || data[12] == 1);
+           depthFits && data[10] == 0 && data[11] == 0 && (data[12] == 0 || data[12] == 1);
 }
 
 } // namespace
@@ -67,9 +66,8 @@ std::optional<std::string> iconImageChunks(std::string_view png) {
         const std::uint32_t checksum = bigEndian(png.substr(at + 8 + length, 4));
         const std::string_view chunk = png.substr(at, 12 + std::size_t{length});
         at += chunk.size();
-        if (!isChunkType(type) ||
-            crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()),
-                  static_cast<uInt>(typeAndData.size())) != checksum) {
+        if (!isChunkType(type) || crc32(0, reinterpret_cast<const Bytef*>(typeAndData.data()),
+                                        static_cast<uInt>(typeAndData.size())) != checksum) {
             return std::nullopt;
         }
         if (!sawHeader) {
