@@ -145,25 +145,19 @@ private slots:
         layout.push_back("m:" + homeTrash + "/info=0500");
         QTest::newRow("info not writable")
             << TrashCase{layout, {"World"}, "", {}, ::geteuid() == 0 ? otherUser : 0};
-        QTest::newRow("other file system")
-            << TrashCase{{"f:server/World=w"}, {"World"}, "server/.Trash-" + uid, {}, 0, {}, true};
+        // Each with a link that leads back to the home Trash's file system.
+        const std::vector<std::string> pair{"World", "World_nether"};
+        const Layout own{"f:server/World=w", "l:server/World_nether>../home"};
+        const auto onItsOwn = [&](Layout extra, std::string trash) {
+            extra.insert(extra.end(), own.begin(), own.end());
+            return TrashCase{extra, pair, std::move(trash), {}, 0, {}, true};
+        };
+        QTest::newRow("other file system") << onItsOwn({}, "server/.Trash-" + uid);
         QTest::newRow("other file system, shared .Trash")
-            << TrashCase{{"d:server/.Trash", "m:server/.Trash=01777", "f:server/World=w"},
-                         {"World"},
-                         "server/.Trash/" + uid,
-                         {},
-                         0,
-                         {},
-                         true};
+            << onItsOwn({"d:server/.Trash", "m:server/.Trash=01777"}, "server/.Trash/" + uid);
         QTest::newRow("other file system, .Trash a link")
-            << TrashCase{{"d:server/shared", "m:server/shared=01777", "l:server/.Trash>shared",
-                          "f:server/World=w"},
-                         {"World"},
-                         "server/.Trash-" + uid,
-                         {},
-                         0,
-                         {},
-                         true};
+            << onItsOwn({"d:server/shared", "m:server/shared=01777", "l:server/.Trash>shared"},
+                        "server/.Trash-" + uid);
     }
 
     void movesToTheTrash() {
