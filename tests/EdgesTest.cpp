@@ -300,14 +300,13 @@ private slots:
         QTest::newRow("200 compressed texts") << bomb << plain;
         const QImage indexed = sampleIcon(QImage::Format_Indexed8);
         QTest::newRow("palette and transparency") << pngOf(indexed) << indexed;
-        const QByteArray wide = chunk("IHDR", QByteArray::fromHex("00000800000000400806000000"));
-        QTest::newRow("2048 wide") << clean.left(8) + wide + clean.mid(33) << QImage();
+        QImage wide(2048, 1, QImage::Format_RGB32);
+        wide.fill(Qt::red);
+        QTest::newRow("2048 wide") << pngOf(wide) << QImage();
         QByteArray corrupt = clean;
         corrupt[45] = static_cast<char>(corrupt[45] ^ 1);
         QTest::newRow("bad checksum") << corrupt << QImage();
         QTest::newRow("no end") << clean.chopped(12) << QImage();
-        QTest::newRow("text first")
-            << clean.left(8) + chunk("tEXt", "a\0b") + clean.mid(8) << QImage();
         QTest::newRow("unknown critical chunk")
             << header + chunk("ABCD", "x") + clean.mid(33) << QImage();
     }
