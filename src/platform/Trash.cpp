@@ -291,12 +291,14 @@ bool writeAll(int fd, const std::string& text) {
 
 // Renames without replacing; where the file system cannot promise that, only after looking.
 int renameNoReplace(int fromFd, const char* from, int toFd, const char* to) {
+#ifdef __linux__
     if (::renameat2(fromFd, from, toFd, to, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return -1;
     }
+#endif
     struct stat existing {};
     if (::fstatat(toFd, to, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
