@@ -7,13 +7,13 @@
 #include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace Plovermantle {
 
@@ -80,9 +80,11 @@ Descriptor openOwnFolder(int parentFd, const std::string& name, const std::strin
         ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
     if (folder.get() < 0) {
+        const int error = errno;
+        const bool link = ::fstatat(parentFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(status.st_mode);
         note(failure, "open the Trash folder", path,
-             errno == ELOOP || errno == ENOTDIR ? make_error_code(FileProblem::LinkNotFollowed)
-                                                : systemError(errno));
+             link ? make_error_code(FileProblem::LinkNotFollowed) : systemError(error));
         return Descriptor();
     }
     if (::fstat(folder.get(), &status) != 0 || status.st_uid != ::geteuid()) {
@@ -92,21 +94,20 @@ Descriptor openOwnFolder(int parentFd, const std::string& name, const std::strin
     return folder;
 }
 
-// A Trash: the folder, its `files` and `info`, and what its records' paths are relative to.
+// A Trash: its path, and its `files` and `info` folders.
 struct TrashFolder {
     std::string path;
-    std::string topdir; // empty for the home Trash, whose records hold absolute paths
     Descriptor files;
     Descriptor info;
 };
 
-std::optional<TrashFolder> openTrash(int parentFd, const std::string& name, std::string path,
-                                     std::string topdir, FileFailure* failure) {
+std::optional<TrashFolder> openTrash(int parentFd, const std::string& name, const std::string& path,
+                                     FileFailure* failure) {
     const Descriptor trash = openOwnFolder(parentFd, name, path, failure);
     if (trash.get() < 0) {
         return std::nullopt;
     }
-    TrashFolder opened{path, std::move(topdir), Descriptor(), Descriptor()};
+    TrashFolder opened{path, Descriptor(), Descriptor()};
     opened.files = openOwnFolder(trash.get(), "files", joined(path, "files"), failure);
     if (opened.files.get() < 0) {
         return std::nullopt;
@@ -145,7 +146,7 @@ std::optional<TrashFolder> openHomeTrash(FileFailure* failure) {
         note(failure, "open the folder", data, systemError(errno));
         return std::nullopt;
     }
-    return openTrash(parent.get(), "Trash", joined(data, "Trash"), {}, failure);
+    return openTrash(parent.get(), "Trash", joined(data, "Trash"), failure);
 }
 
 // The device the home Trash is on, or would be: that of the nearest folder above it that exists.
@@ -236,14 +237,13 @@ std::optional<TrashFolder> openTopdirTrash(const Topdir& top, FileFailure* failu
         struct stat opened {};
         if (sharedFd.get() >= 0 && ::fstat(sharedFd.get(), &opened) == 0 &&
             (opened.st_mode & S_ISVTX) != 0) {
-            if (auto trash = openTrash(sharedFd.get(), uid, joined(top.path, ".Trash/" + uid),
-                                       top.path, failure)) {
+            if (auto trash =
+                    openTrash(sharedFd.get(), uid, joined(top.path, ".Trash/" + uid), failure)) {
                 return trash;
             }
         }
     }
-    return openTrash(top.folder.get(), ".Trash-" + uid, joined(top.path, ".Trash-" + uid), top.path,
-                     failure);
+    return openTrash(top.folder.get(), ".Trash-" + uid, joined(top.path, ".Trash-" + uid), failure);
 }
 
 // Every byte but the unreserved ones and '/' as %XX.
@@ -316,7 +316,8 @@ std::string shortened(const std::string& name, std::size_t bytes) {
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
         --cut;
     }
-    return name.substr(0, cut);
+    // Bytes that are not UTF-8 have no characters to keep whole.
+    return name.substr(0, cut == 0 ? bytes : cut);
 }
 
 // The name the attempt'th try gives the item in the Trash: its own, then numbered, then with
