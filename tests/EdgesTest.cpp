@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
@@ -29,20 +30,18 @@ using Layout = std::vector<std::string>;
 namespace {
 
 constexpr uid_t otherUser = 34567;
-const std::string homeTrash = "home/.local/share/Trash";
-const std::string uid = std::to_string(::geteuid());
 
 struct TrashCase {
     Layout layout;                  // under the scene: home/ and server/
     std::vector<std::string> names; // moved from server/, in turn
     std::string trash;              // where they land, from the scene; empty when refused
-    Layout foreign = {};            // handed to another account
+    std::string foreign = {};       // handed to another account
     uid_t user = 0;                 // another account to run as, the scene handed to it
     std::string dataHome = {};      // XDG_DATA_HOME; the scene's home/.local/share when empty
     bool ownFileSystem = false;     // server/ is a file system of its own
 };
 
-// The items directly in `folder` and their own snapshots (kind, bits, time, content).
+// The items directly in `folder`, each by its own snapshot (kind, bits, time, content).
 std::map<std::string, std::string> items(const fs::path& folder) {
     std::map<std::string, std::string> found;
     if (fs::is_directory(fs::symlink_status(folder))) {
@@ -53,11 +52,10 @@ std::map<std::string, std::string> items(const fs::path& folder) {
     return found;
 }
 
-// What Debian's trash-list, an independent reader of the records, says is in the Trash.
+// What Debian's trash-list, a reader of the records independent of ours, says the Trash holds.
 QString trashList(const fs::path& scene) {
     QProcess list;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", QString::fromStdString(scene / "home"));
     env.insert("XDG_DATA_HOME", QString::fromStdString(scene / "home/.local/share"));
     env.insert("LC_ALL", "C.UTF-8");
     list.setProcessEnvironment(env);
@@ -67,25 +65,14 @@ QString trashList(const fs::path& scene) {
 }
 
 QByteArray chunk(const QByteArray& type, const QByteArray& data) {
-    QByteArray out;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out += static_cast<char>((data.size() >> shift) & 0xFF);
-    }
+    const auto bigEndian = [](auto value) {
+        const quint32 big = qToBigEndian(static_cast<quint32>(value));
+        return QByteArray(reinterpret_cast<const char*>(&big), 4);
+    };
     const QByteArray typed = type + data;
-    const auto crc = static_cast<quint32>(
-        crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
-    out += typed;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out += static_cast<char>((crc >> shift) & 0xFF);
-    }
-    return out;
-}
-
-QImage sampleIcon(QImage::Format format) {
-    QImage image(64, 64, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter(&image).fillRect(8, 8, 40, 24, QColor(30, 140, 60));
-    return image.convertToFormat(format);
+    return bigEndian(data.size()) + typed +
+           bigEndian(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
+                           static_cast<uInt>(typed.size())));
 }
 
 QByteArray pngOf(const QImage& image) {
@@ -104,119 +91,104 @@ class EdgesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // Each item goes to the right Trash, as itself, with a record an independent reader decodes
-    // to its exact path; or, when no Trash can take it, everything stays as it was. Either way at
-    // once.
+    // Each item goes to the right Trash as itself, with a record that an independent reader
+    // decodes to its exact path; or, when no Trash can take it, everything stays as it was. Either
+    // way at once.
     void movesToTheTrash_data() {
         QTest::addColumn<TrashCase>("c");
-        const std::string cjk = [] {
-            std::string name;
-            for (int i = 0; i < 82; ++i) {
-                name += "世";
-            }
-            return name + "_survival"; // 255 bytes
-        }();
-        const std::string long239(239, 'w');
-        const Layout trashMade{"d:" + homeTrash + "/files", "d:" + homeTrash + "/info"};
-        QTest::newRow("escaped path") << TrashCase{
-            {"d:server/Mod%41pack/region", "f:server/Season 1%2F2=s", "f:server/Line\nBreak=l"},
-            {"Mod%41pack", "Season 1%2F2", "Line\nBreak"},
-            homeTrash};
-        QTest::newRow("255-byte name") << TrashCase{{"f:server/" + cjk + "=c"}, {cjk}, homeTrash};
-        QTest::newRow("239 bytes and _nether")
-            << TrashCase{{"f:server/" + long239 + "=o", "f:server/" + long239 + "_nether=n"},
-                         {long239, long239 + "_nether"},
-                         homeTrash};
-        QTest::newRow("dangling link")
-            << TrashCase{{"l:server/World_nether>gone"}, {"World_nether"}, homeTrash};
-        QTest::newRow("namesake dangling in files") << TrashCase{
-            {"f:server/World=w", "l:" + homeTrash + "/files/World>gone"}, {"World"}, homeTrash};
-        QTest::newRow("relative XDG_DATA_HOME")
-            << TrashCase{{"f:server/World=w"}, {"World"}, homeTrash, {}, 0, "relative/share"};
-        QTest::newRow("home Trash a link")
-            << TrashCase{{"d:home/real/files", "d:home/real/info",
-                          "l:home/.local/share/Trash>../../real", "f:server/World=w"},
-                         {"World"},
-                         ""};
-        Layout layout = trashMade;
-        layout.push_back("f:server/World=w");
-        QTest::newRow("info another account's")
-            << TrashCase{layout, {"World"}, "", {homeTrash + "/info"}};
-        layout.push_back("m:" + homeTrash + "/info=0500");
-        QTest::newRow("info not writable")
-            << TrashCase{layout, {"World"}, "", {}, ::geteuid() == 0 ? otherUser : 0};
-        // Each with a link that leads back to the home Trash's file system.
-        const std::vector<std::string> pair{"World", "World_nether"};
-        const Layout own{"f:server/World=w", "l:server/World_nether>../home"};
-        const auto onItsOwn = [&](Layout extra, std::string trash) {
-            extra.insert(extra.end(), own.begin(), own.end());
-            return TrashCase{extra, pair, std::move(trash), {}, 0, {}, true};
+        std::string cjk;
+        for (int i = 0; i < 82; ++i) {
+            cjk += "世";
+        }
+        cjk += "_survival"; // 255 bytes
+        const std::string w(239, 'w');
+        const std::string home = "home/.local/share/Trash";
+        const std::string own = "server/.Trash-" + std::to_string(::geteuid());
+        const auto row = [](const char* name, TrashCase c) {
+            QTest::newRow(name) << c;
         };
-        QTest::newRow("other file system") << onItsOwn({}, "server/.Trash-" + uid);
-        QTest::newRow("other file system, shared .Trash")
-            << onItsOwn({"d:server/.Trash", "m:server/.Trash=01777"}, "server/.Trash/" + uid);
-        QTest::newRow("other file system, .Trash a link")
-            << onItsOwn({"d:server/shared", "m:server/shared=01777", "l:server/.Trash>shared"},
-                        "server/.Trash-" + uid);
+        row("escaped",
+            {{"d:server/Mod%41pack/region", "f:server/Season 1%2F2=s", "f:server/Line\nBreak=l"},
+             {"Mod%41pack", "Season 1%2F2", "Line\nBreak"},
+             home});
+        row("255 bytes", {{"f:server/" + cjk + "=c"}, {cjk}, home});
+        row("239 bytes, _nether",
+            {{"f:server/" + w + "=o", "f:server/" + w + "_nether=n"}, {w, w + "_nether"}, home});
+        row("dangling link", {{"l:server/World_nether>gone"}, {"World_nether"}, home});
+        row("dangling namesake in files",
+            {{"f:server/W=w", "l:" + home + "/files/W>gone"}, {"W"}, home});
+        row("relative XDG_DATA_HOME", {{"f:server/W=w"}, {"W"}, home, {}, 0, "relative/share"});
+        row("home Trash a link",
+            {{"d:home/real/files", "d:home/real/info", "l:" + home + ">../../real", "f:server/W=w"},
+             {"W"},
+             ""});
+        const Layout made{"d:" + home + "/files", "d:" + home + "/info", "f:server/W=w"};
+        row("info another account's", {made, {"W"}, "", home + "/info"});
+        Layout readOnly = made;
+        readOnly.push_back("m:" + home + "/info=0500");
+        row("info not writable", {readOnly, {"W"}, "", {}, ::geteuid() == 0 ? otherUser : 0});
+        // Each with a link that leads back to the home Trash's file system.
+        const auto apart = [&](const char* name, Layout layout, std::string trash) {
+            layout.insert(layout.end(), {"f:server/W=w", "l:server/W_nether>../home"});
+            row(name, {layout, {"W", "W_nether"}, std::move(trash), {}, 0, {}, true});
+        };
+        apart("other file system", {}, own);
+        apart("shared .Trash", {"d:server/.Trash", "m:server/.Trash=01777"},
+              "server/.Trash/" + std::to_string(::geteuid()));
+        apart(".Trash a link", {"d:server/s", "m:server/s=01777", "l:server/.Trash>s"}, own);
     }
 
     void movesToTheTrash() {
         QFETCH(TrashCase, c);
-        const bool root = ::geteuid() == 0;
-        if ((c.ownFileSystem || !c.foreign.empty()) && !root) {
+        if ((c.ownFileSystem || !c.foreign.empty()) && ::geteuid() != 0) {
             QSKIP("mounting a file system and giving a folder away need root");
         }
         QTemporaryDir dir;
         const fs::path scene = dir.path().toStdString();
-        fs::create_directories(scene / "server");
+        const fs::path server = scene / "server";
+        fs::create_directories(server);
         if (c.ownFileSystem) {
-            QCOMPARE(::mount("tmpfs", (scene / "server").c_str(), "tmpfs", 0, "size=4m"), 0);
+            QCOMPARE(::mount("tmpfs", server.c_str(), "tmpfs", 0, "size=4m"), 0);
         }
         const auto unmount = qScopeGuard([&] {
             if (c.ownFileSystem) {
-                ::umount2((scene / "server").c_str(), MNT_DETACH);
+                ::umount2(server.c_str(), MNT_DETACH);
             }
         });
         buildTree(scene, c.layout);
-        if (c.user != 0) {
-            for (const auto& item : fs::recursive_directory_iterator(scene)) {
-                QCOMPARE(::lchown(item.path().c_str(), c.user, c.user), 0);
-            }
-            QCOMPARE(::chown(scene.c_str(), c.user, c.user), 0);
+        for (const auto& item : fs::recursive_directory_iterator(scene)) {
+            QVERIFY(c.user == 0 || ::lchown(item.path().c_str(), c.user, c.user) == 0);
         }
-        for (const std::string& item : c.foreign) {
-            QCOMPARE(::lchown((scene / item).c_str(), otherUser, otherUser), 0);
-        }
-        const fs::path trash = scene / (c.trash.empty() ? homeTrash : c.trash);
+        QVERIFY(c.user == 0 || ::chown(scene.c_str(), c.user, c.user) == 0);
+        QVERIFY(c.foreign.empty() || ::chown((scene / c.foreign).c_str(), otherUser, 0) == 0);
+        const fs::path trash = scene / (c.trash.empty() ? "home/.local/share/Trash" : c.trash);
         const Snapshot before = snapshotTree(scene);
         const auto filesBefore = items(trash / "files");
         std::vector<std::string> moved;
         for (const std::string& name : c.names) {
-            moved.push_back(snapshotTree(scene / "server" / name)[""]);
+            moved.push_back(snapshotTree(server / name)[""]);
         }
 
         QElapsedTimer timer;
         timer.start();
         const pid_t child = ::fork();
         if (child == 0) {
-            ::alarm(10); // a loop in the Trash would otherwise hold the suite
+            ::alarm(10); // a Trash that loops must not hold the suite
             ::setenv("HOME", (scene / "home").c_str(), 1);
-            ::setenv(
-                "XDG_DATA_HOME",
-                c.dataHome.empty() ? (scene / "home/.local/share").c_str() : c.dataHome.c_str(), 1);
+            const fs::path data =
+                c.dataHome.empty() ? scene / "home/.local/share" : fs::path(c.dataHome);
+            ::setenv("XDG_DATA_HOME", data.c_str(), 1);
             if (c.user != 0 &&
                 (::setgroups(0, nullptr) != 0 || ::setresgid(c.user, c.user, c.user) != 0 ||
                  ::setresuid(c.user, c.user, c.user) != 0)) {
                 ::_exit(3);
             }
-            const int parent = ::open((scene / "server").c_str(), O_RDONLY | O_DIRECTORY);
-            if (::chdir(scene.c_str()) != 0 || parent < 0) {
-                ::_exit(3);
-            }
+            const int parent = ::open(server.c_str(), O_RDONLY | O_DIRECTORY);
             for (const std::string& name : c.names) {
                 FileFailure failure;
-                if (!moveToTrash(parent, (scene / "server").string(), name, &failure)) {
-                    ::_exit(failure.path.empty() ? 2 : 1); // refused, and said why
+                if (::chdir(scene.c_str()) != 0 ||
+                    !moveToTrash(parent, server.string(), name, &failure)) {
+                    ::_exit(failure.path.empty() ? 2 : 1); // 1: refused, saying why
                 }
             }
             ::_exit(0);
@@ -233,52 +205,45 @@ private slots:
             QVERIFY2(!listed.contains(QString::fromStdString(scene)), qPrintable(listed));
             return;
         }
-        std::vector<std::string> landed;
-        for (const auto& [name, item] : items(trash / "files")) {
-            if (!filesBefore.contains(name)) {
-                landed.push_back(item);
-            }
+        // What was in the Trash is kept as it was; what came is what left.
+        auto landed = items(trash / "files");
+        std::erase_if(landed, [&](const auto& item) {
+            return filesBefore.contains(item.first) && filesBefore.at(item.first) == item.second;
+        });
+        std::vector<std::string> came;
+        for (const auto& item : landed) {
+            came.push_back(item.second);
         }
         std::sort(moved.begin(), moved.end());
-        std::sort(landed.begin(), landed.end());
-        QCOMPARE(landed, moved);
-        for (const auto& [name, item] : filesBefore) {
-            QCOMPARE(items(trash / "files").at(name), item);
-        }
+        std::sort(came.begin(), came.end());
+        QCOMPARE(came, moved);
         for (const std::string& name : c.names) {
-            QVERIFY(!fs::exists(fs::symlink_status(scene / "server" / name)));
-            const QString line = QString::fromStdString(" " + (scene / "server" / name).string());
-            QVERIFY2(listed.contains(line + "\n"), qPrintable(listed));
+            QVERIFY(!fs::exists(fs::symlink_status(server / name)));
+            const QString line = QString::fromStdString(" " + (server / name).string() + "\n");
+            QVERIFY2(listed.contains(line), qPrintable(listed));
         }
     }
 
-    // Put back from the Trash as it was, its record gone; never over what took its name meanwhile.
-    void restoresWithoutReplacing_data() {
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("free") << false;
-        QTest::newRow("taken meanwhile") << true;
-    }
-
+    // Put back from the Trash only where nothing took its name meanwhile; then as it was, and
+    // without its record.
     void restoresWithoutReplacing() {
-        QFETCH(bool, taken);
         QTemporaryDir dir;
         const fs::path scene = dir.path().toStdString();
         ::setenv("HOME", (scene / "home").c_str(), 1);
         ::setenv("XDG_DATA_HOME", (scene / "home/.local/share").c_str(), 1);
-        buildTree(scene, {"f:server/Season 1%2F2/level.dat=l", "l:server/Season 1%2F2/x>gone"});
-        const Snapshot world = snapshotTree(scene / "server/Season 1%2F2");
+        buildTree(scene, {"f:server/S 1%2F2/level.dat=l", "l:server/S 1%2F2/x>gone"});
+        const Snapshot world = snapshotTree(scene / "server/S 1%2F2");
         const int parent = ::open((scene / "server").c_str(), O_RDONLY | O_DIRECTORY);
-        QVERIFY(parent >= 0);
         const auto closer = qScopeGuard([&] { ::close(parent); });
-        const auto trashed = moveToTrash(parent, (scene / "server").string(), "Season 1%2F2");
+        const auto trashed = moveToTrash(parent, (scene / "server").string(), "S 1%2F2");
         QVERIFY(trashed && fs::exists(trashed->record));
-        if (taken) {
-            writeFile(scene / "server/Season 1%2F2", "new");
-        }
-        QCOMPARE(restoreFromTrash(*trashed, parent, "Season 1%2F2"), !taken);
-        QCOMPARE(fs::exists(trashed->record), taken);
-        QCOMPARE(snapshotTree(taken ? fs::path(trashed->path) : scene / "server/Season 1%2F2"),
-                 world);
+        writeFile(scene / "server/S 1%2F2", "new");
+        QVERIFY(!restoreFromTrash(*trashed, parent, "S 1%2F2"));
+        QCOMPARE(readFile(scene / "server/S 1%2F2"), "new");
+        fs::remove(scene / "server/S 1%2F2");
+        QVERIFY(restoreFromTrash(*trashed, parent, "S 1%2F2"));
+        QCOMPARE(snapshotTree(scene / "server/S 1%2F2"), world);
+        QVERIFY(!fs::exists(trashed->record));
     }
 
     // Only what draws the icon reaches the decoder: the same image, from a few KiB at most; an
@@ -286,7 +251,9 @@ private slots:
     void boundsTheIcon_data() {
         QTest::addColumn<QByteArray>("png");
         QTest::addColumn<QImage>("image"); // null when refused
-        const QImage plain = sampleIcon(QImage::Format_ARGB32);
+        QImage plain(64, 64, QImage::Format_ARGB32);
+        plain.fill(Qt::transparent);
+        QPainter(&plain).fillRect(8, 8, 40, 24, QColor(30, 140, 60));
         const QByteArray clean = pngOf(plain);
         const QByteArray header = clean.left(33); // signature and IHDR
         QByteArray bomb = header;
@@ -298,7 +265,7 @@ private slots:
         bomb += clean.mid(33);
         QVERIFY(bomb.size() < (1 << 20));
         QTest::newRow("200 compressed texts") << bomb << plain;
-        const QImage indexed = sampleIcon(QImage::Format_Indexed8);
+        const QImage indexed = plain.convertToFormat(QImage::Format_Indexed8);
         QTest::newRow("palette and transparency") << pngOf(indexed) << indexed;
         QImage wide(2048, 1, QImage::Format_RGB32);
         wide.fill(Qt::red);
@@ -306,7 +273,6 @@ private slots:
         QByteArray corrupt = clean;
         corrupt[45] = static_cast<char>(corrupt[45] ^ 1);
         QTest::newRow("bad checksum") << corrupt << QImage();
-        QTest::newRow("no end") << clean.chopped(12) << QImage();
         QTest::newRow("unknown critical chunk")
             << header + chunk("ABCD", "x") + clean.mid(33) << QImage();
     }
@@ -328,7 +294,6 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QString>("name");
         const QByteArray comments(100 * 1024, ';');
-        QTest::newRow("small") << QByteArray("name=Pack\n") << "Pack";
         QTest::newRow("name, then 100 KiB") << "name=Pack\n" + comments << "Pack";
         QTest::newRow("name past 64 KiB") << comments + "\nname=Pack\n"
                                           << "inst";
