@@ -48,6 +48,11 @@ constexpr std::size_t recordSuffixLength = 10;
 constexpr int nameAttempts = 100;
 // Folders climbed to find the top of the entry's file system.
 constexpr int maxDepth = 1024;
+#ifdef O_PATH
+constexpr int pathOnly = O_PATH;
+#else
+constexpr int pathOnly = O_RDONLY;
+#endif
 
 std::error_code systemError(int error) {
     return {error, std::generic_category()};
@@ -183,9 +188,15 @@ std::optional<Topdir> findTopdir(int parentFd, const std::string& parentPath,
     Descriptor current(::fcntl(parentFd, F_DUPFD_CLOEXEC, 0));
     struct stat currentStatus = here;
     int climbed = 0;
-    for (; current.get() >= 0 && climbed < maxDepth; ++climbed) {
+    for (;; ++climbed) {
+        if (current.get() < 0 || climbed == maxDepth) {
+            note(failure, "find the top of the file system holding", parentPath,
+                 systemError(current.get() < 0 ? errno : ELOOP));
+            return std::nullopt;
+        }
+        // Only to look at and to reach: a folder above that we may not list can still be passed.
         Descriptor up(
-            ::openat(current.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            ::openat(current.get(), "..", pathOnly | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat upStatus {};
         if (up.get() < 0 || ::fstat(up.get(), &upStatus) != 0) {
             note(failure, "find the top of the file system holding", parentPath,
