@@ -119,6 +119,9 @@ public:
     // but a regular file, cannot be read, or holds more than `maxBytes`. The world list calls it
     // from a worker thread: implementations must allow that.
     virtual std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) = 0;
+    // As readFile, but a file holding more gives its first `maxBytes`.
+    virtual std::optional<std::string> readFileStart(const std::string& path,
+                                                     std::size_t maxBytes) = 0;
     // Replaces the item at `path` with a file holding `contents`, in one step, through a temporary
     // file beside it: a reader sees the old content or the new, never a mix, and a failed write
     // leaves the old item whole. A symbolic link at `path` is replaced, never followed. The new

@@ -1,11 +1,12 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/Trash.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QString>
 #include <algorithm>
 #include <cerrno>
@@ -109,18 +110,20 @@ std::optional<std::vector<ListedEntry>> PosixFileSystem::listFolder(const std::s
     return entries;
 }
 
+namespace {
+
 // By hand rather than through QFile or a stream: opened without following a link or blocking, and
 // checked on the open descriptor, so that a FIFO or device in the file's place is refused, not
-// waited on.
-std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
-                                                     std::size_t maxBytes) {
+// waited on. A file of more than `maxBytes` is refused, or only its start read.
+std::optional<std::string> readBounded(const std::string& path, std::size_t maxBytes,
+                                       bool startOnly) {
     if (path.find('\0') != std::string::npos) {
         return std::nullopt;
     }
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     struct stat info {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        (!startOnly && static_cast<std::uintmax_t>(info.st_size) > maxBytes)) {
         return std::nullopt;
     }
     std::string contents;
@@ -141,10 +144,26 @@ std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
         contents.append(buffer, static_cast<std::size_t>(got));
         // The file may grow while it is read.
         if (contents.size() > maxBytes) {
-            return std::nullopt;
+            if (!startOnly) {
+                return std::nullopt;
+            }
+            contents.resize(maxBytes);
+            break;
         }
     }
     return contents;
+}
+
+} // namespace
+
+std::optional<std::string> PosixFileSystem::readFile(const std::string& path,
+                                                     std::size_t maxBytes) {
+    return readBounded(path, maxBytes, false);
+}
+
+std::optional<std::string> PosixFileSystem::readFileStart(const std::string& path,
+                                                          std::size_t maxBytes) {
+    return readBounded(path, maxBytes, true);
 }
 
 namespace {
@@ -577,41 +596,6 @@ bool PosixFileSystem::flushToDisk(const std::string& path) {
 
 namespace {
 
-#ifndef __APPLE__
-// Qt looks for the home Trash without making the folders above it, and where they are missing it
-// moves the item into a relative "files" folder of the current directory and calls that a
-// success: the Trash is made first, as a file manager would. Answers whether it is there.
-bool makeHomeTrash() {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (data.isEmpty() || !QDir::isAbsolutePath(data) || !QDir().mkpath(data)) {
-        return false;
-    }
-    bool made = true;
-    for (const char* folder : {"/Trash", "/Trash/files", "/Trash/info"}) {
-        const QByteArray path = QFile::encodeName(data + QLatin1String(folder));
-        struct stat status {};
-        ::mkdir(path.constData(), S_IRWXU);
-        made = made && ::lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode);
-    }
-    return made;
-}
-
-// Where the record of an item moved to `moved` lies, when it is a freedesktop Trash's
-// "<trash>/files/<name>": "<trash>/info/<name>.trashinfo".
-std::string trashRecordOf(const fs::path& moved) {
-    const fs::path files = moved.parent_path();
-    if (files.filename() != "files") {
-        return {};
-    }
-    return (files.parent_path() / "info" / (moved.filename().string() + ".trashinfo")).string();
-}
-#endif
-
-bool isRegularFile(const std::string& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 class QtHeldLock : public HeldLock {
 public:
     explicit QtHeldLock(const QString& name) : file(name) {}
@@ -621,38 +605,41 @@ public:
 } // namespace
 
 std::optional<TrashedItem> PosixFileSystem::moveToTrash(const std::string& path) {
-    const auto name = qtFileName(path);
-    if (!name) {
-        return std::nullopt;
-    }
-#ifndef __APPLE__
-    // Without a home Trash, Qt would use that relative folder for anything it cannot trash on the
-    // item's own disk.
-    if (!makeHomeTrash()) {
-        return std::nullopt;
-    }
-#endif
-    QString inTrash;
-    if (!QFile::moveToTrash(*name, &inTrash)) {
-        return std::nullopt;
-    }
-    const QByteArray encoded = QFile::encodeName(inTrash);
-    const fs::path moved(encoded.toStdString());
 #ifdef __APPLE__
-    const std::string record;
-    const bool inATrash = moved.is_absolute();
-#else
-    const std::string record = trashRecordOf(moved);
-    const bool inATrash = moved.is_absolute() && !record.empty() && isRegularFile(record);
-#endif
-    if (inATrash) {
-        return TrashedItem{moved.string(), record};
+    const auto name = qtFileName(path);
+    QString inTrash;
+    if (!name || !QFile::moveToTrash(*name, &inTrash)) {
+        return std::nullopt;
+    }
+    const fs::path moved(QFile::encodeName(inTrash).toStdString());
+    if (moved.is_absolute()) {
+        return TrashedItem{moved.string(), {}};
     }
     // Accepted only inside a Trash: anywhere else the item goes back where it was.
-    if (renameItem(moved.string(), path) && !record.empty() && isRegularFile(record)) {
-        ::unlink(record.c_str());
-    }
+    renameItem(moved.string(), path);
     return std::nullopt;
+#else
+    // Our own freedesktop Trash, relative to the item's open folder: Qt's loops where it cannot
+    // write a record, leaves the record's path unescaped and follows links.
+    const fs::path item(path);
+    const std::string parent = item.parent_path().string();
+    const std::string name = item.filename().string();
+    if (!item.is_absolute() || name.empty() || name == "." || name == "..") {
+        noteFailure({"move to the Trash", path, systemError(EINVAL)});
+        return std::nullopt;
+    }
+    const Descriptor folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
+        noteFailure({"open", parent, systemError(errno)});
+        return std::nullopt;
+    }
+    FileFailure failure;
+    auto trashed = Plovermantle::moveToTrash(folder.get(), parent, name, &failure);
+    if (!trashed) {
+        noteFailure(failure);
+    }
+    return trashed;
+#endif
 }
 
 bool PosixFileSystem::isLockHeld(const std::string& path) {

@@ -10,6 +10,8 @@ public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
     std::optional<TextFile> readTextFile(const std::string& path) override;
     std::optional<std::string> readFile(const std::string& path, std::size_t maxBytes) override;
+    std::optional<std::string> readFileStart(const std::string& path,
+                                             std::size_t maxBytes) override;
     bool writeFileAtomically(const std::string& path, std::string_view contents,
                              const ItemInfo& like) override;
 

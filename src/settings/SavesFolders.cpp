@@ -92,7 +92,7 @@ std::vector<FoundSavesFolder> findSavesFolders(FileSystem& files,
                 continue;
             }
             const std::optional<std::string> config =
-                files.readFile(joinPath(instance, "instance.cfg"), instanceConfigReadLimit);
+                files.readFileStart(joinPath(instance, "instance.cfg"), instanceConfigReadLimit);
             const std::optional<std::string> name =
                 config ? instanceNameFromConfig(*config) : std::nullopt;
             instances.push_back({place.launcher, name.value_or(entry.name), std::move(*saves)});

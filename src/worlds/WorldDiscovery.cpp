@@ -1,6 +1,7 @@
 #include "worlds/WorldDiscovery.h"
 
 #include "platform/FileSystem.h"
+#include "worlds/IconPng.h"
 
 #include <QCollator>
 #include <QFile>
@@ -34,7 +35,11 @@ WorldDetails readWorldDetails(FileSystem& files, const std::string& worldFolder)
     if (const auto levelDat = files.readFile(worldFolder + "/level.dat", maxLevelDatBytes)) {
         details.level = readLevelDat(*levelDat);
     }
-    details.icon = files.readFile(worldFolder + "/icon.png", maxIconBytes).value_or("");
+    // Only the image's own chunks reach the decoder: a few KiB of compressed text could otherwise
+    // inflate to gigabytes.
+    if (const auto icon = files.readFile(worldFolder + "/icon.png", maxIconBytes)) {
+        details.icon = iconImageChunks(*icon).value_or("");
+    }
     return details;
 }
 

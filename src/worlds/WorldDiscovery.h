@@ -18,7 +18,8 @@ std::vector<std::string> listWorlds(FileSystem& files, const std::string& savesF
 // What the world list shows of a world beyond its folder's name.
 struct WorldDetails {
     std::optional<LevelSummary> level; // nothing when level.dat is missing or unreadable
-    std::string icon;                  // icon.png's bytes; empty when missing or unreadable
+    // icon.png's image chunks alone; empty when missing, unreadable or not a bounded icon
+    std::string icon;
 };
 
 // Reads the details of the world in `worldFolder`. Safe to call from a worker thread as long as

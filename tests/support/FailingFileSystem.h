@@ -33,6 +33,8 @@ public:
     PLOVERMANTLE_PASS(std::optional<TextFile>, readTextFile, (const Path& p), (p), p)
     PLOVERMANTLE_PASS(std::optional<std::string>, readFile, (const Path& p, std::size_t most),
                       (p, most), p)
+    PLOVERMANTLE_PASS(std::optional<std::string>, readFileStart, (const Path& p, std::size_t most),
+                      (p, most), p)
     PLOVERMANTLE_PASS(bool, writeFileAtomically,
                       (const Path& p, std::string_view text, const ItemInfo& like), (p, text, like),
                       p)
