@@ -477,7 +477,8 @@ findArchiveWorlds(const ArchiveInput& input, const ArchiveLimits& limits, FileFa
     };
     // A level.dat inside a world is the world's own business (a backup, a dimension's data).
     std::set<std::string> worldFolders;
-    for (const auto& [folder, level] : levels) {
+    for (const auto& found : levels) {
+        const std::string& folder = found.first;
         const bool nested = std::ranges::any_of(
             worldFolders, [&](const std::string& outer) { return isAtOrUnder(folder, outer); });
         if (!nested && (folder.empty() || isFolder(folder))) {
