@@ -4,7 +4,9 @@
 
 #include "LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/TestSupport.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <clocale>
 
@@ -268,6 +270,23 @@ private slots:
         QCOMPARE(truncated.sendTo(sink, {}), WorldSource::SendResult::Failed);
         QVERIFY(truncated.takeFailure());
         QVERIFY(!sink.finished);
+    }
+
+    // An archive file replaced since its worlds were listed is not sent from.
+    void refusesArchiveChangedSinceListed() {
+        const QTemporaryDir dir;
+        const std::string path = dir.filePath("map.zip").toStdString();
+        writeFile(path, makeArchive("zip", {"f:w/level.dat=x"}));
+        FileFailure failure;
+        const ArchiveInput input{.path = path, .bytes = {}, .name = "map.zip"};
+        const auto worlds = findArchiveWorlds(input, {}, failure);
+        QVERIFY(worlds && worlds->size() == 1);
+        RecordingSink sink;
+        QCOMPARE(ArchiveWorldSource(input, worlds->front(), {}).sendTo(sink, {}),
+                 WorldSource::SendResult::Sent);
+        writeFile(path, makeArchive("zip", {"f:w/level.dat=y", "f:w/more=z"}));
+        QCOMPARE(ArchiveWorldSource(input, worlds->front(), {}).sendTo(sink, {}),
+                 WorldSource::SendResult::SourceChanged);
     }
 
     void archiveNames() {

@@ -216,6 +216,9 @@ public:
             return;
         }
         packedBytes_ = static_cast<std::uint64_t>(status.st_size);
+        version_ = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" +
+                   std::to_string(status.st_size) + ":" + std::to_string(status.st_mtim.tv_sec) +
+                   "." + std::to_string(status.st_mtim.tv_nsec);
         if (archive_read_open_fd(a, fd_, 1 << 16) != ARCHIVE_OK) {
             fail(ArchiveProblem::Unreadable);
         }
@@ -308,6 +311,8 @@ public:
         return std::nullopt;
     }
 
+    // Which version of the archive's file this pass reads: its identity, size and time.
+    const std::string& version() const { return version_; }
     bool failed() const { return failure_.has_value(); }
     const std::optional<FileFailure>& failure() const { return failure_; }
 
@@ -403,6 +408,7 @@ private:
     std::unique_ptr<archive, int (*)(archive*)> archive_;
     int fd_ = -1;
     std::uint64_t packedBytes_ = 0;
+    std::string version_;
     std::uint64_t unpackedBytes_ = 0;
     std::uint64_t entries_ = 0;
     std::uint64_t entryBytes_ = 0;
@@ -488,7 +494,8 @@ findArchiveWorlds(const ArchiveInput& input, const ArchiveLimits& limits, FileFa
     std::vector<ArchiveWorld> worlds;
     std::set<std::string> companionFolders;
     for (const std::string& folder : worldFolders) {
-        ArchiveWorld world{.path = folder, .level = levels[folder]};
+        ArchiveWorld world{
+            .path = folder, .level = levels[folder], .archiveVersion = pass.version()};
         world.name = folder.empty() ? archiveStem(input.name) : std::string(baseName(folder));
         if (!folder.empty()) {
             for (const char* suffix : {"_nether", "_the_end"}) {
@@ -629,6 +636,10 @@ WorldSource::SendResult ArchiveWorldSource::sendTo(TreeSink& sink,
 
     if (!report()) {
         return SendResult::Stopped;
+    }
+    // An archive replaced since it was listed may hold another world under the same name.
+    if (!pass.failed() && pass.version() != world_.archiveVersion) {
+        return SendResult::SourceChanged;
     }
     while (const auto entry = pass.next()) {
         const auto destination = destinationOf(world_, entry->path);
