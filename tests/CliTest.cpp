@@ -67,6 +67,7 @@ void makeScene(const fs::path& root) {
     writeFile(root / "saves/Alpha/region/r.0.0.mca", "region");
     writeFile(root / "saves/Beta/data.txt", "b");
     writeFile(root / "server/server.properties", "level-name=world\n");
+    writeFile(root / "bad.tar", makeArchive("tar", {"f:w/level.dat=x", "f:w/../../evil=x"}));
     writeFile(root / "maps.zip",
               makeArchive("zip", {"f:Download/MyMap/level.dat=" +
                                   gzip(levelNbt("Sky\tMap", 0, 0, false, "1.21"))}));
@@ -103,6 +104,13 @@ private slots:
             << Run{{"list"}, {settings, "d:saves/Gamma"}, 0, "", "*Gamma\tGamma\t-\n"};
         QTest::newRow("list an archive, a tab in a name made harmless") << Run{
             {"list", "--saves=@/maps.zip"}, {}, 0, "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n"};
+        QTest::newRow("list an archive that is refused, naming why")
+            << Run{{"list", "--saves", "@/bad.tar"},
+                   {},
+                   1,
+                   "Error!: The archive cannot be used: it holds a path that leads outside its "
+                   "folder, “w/../../evil”.\nunpack @/bad.tar: w/../../evil: a path that leads "
+                   "outside the folder it is unpacked into\n"};
         QTest::newRow("list a folder that is not there")
             << Run{{"list", "--saves", "@/none"},
                    {},

@@ -538,6 +538,7 @@ std::optional<Alert> archiveRefusal(const FileFailure& failure) {
     const auto colon = failure.path.find(": ");
     const std::string entry =
         colon == std::string::npos ? std::string() : "“" + failure.path.substr(colon + 2) + "”";
+    const std::string unusable = "The archive cannot be used: it holds ";
     std::string text;
     switch (static_cast<ArchiveProblem>(failure.error.value())) {
     case ArchiveProblem::Unreadable:
@@ -545,32 +546,29 @@ std::optional<Alert> archiveRefusal(const FileFailure& failure) {
                "not read.";
         break;
     case ArchiveProblem::PathOutside:
-        text = "The archive holds a path that leads outside its folder, " + entry +
-               ". Nothing was copied.";
+        text = unusable + "a path that leads outside its folder, " + entry + ".";
         break;
     case ArchiveProblem::NameNotUtf8:
-        text = "The archive holds a name that is not valid UTF-8 text, " + entry +
-               ". Nothing was copied.";
+        text = unusable + "a name that is not valid UTF-8 text, " + entry + ".";
         break;
     case ArchiveProblem::TooLarge:
-        text = "The world is larger than the free space in the server folder. Nothing was copied.";
+        text = "The world is larger than the free space in the server folder.";
         break;
     case ArchiveProblem::TooManyEntries:
-        text = "The archive holds more files than any world does. Nothing was copied.";
+        text = unusable + "more files than any world has.";
         break;
     case ArchiveProblem::RatioTooHigh:
-        text = "The archive unpacks to far more than its own size, as only a damaged or malicious "
-               "archive does. Nothing was copied.";
+        text = "The archive cannot be used: it unpacks to far more than its own size, as only a "
+               "damaged or malicious archive does.";
         break;
     case ArchiveProblem::Duplicate:
-        text = "The archive holds the same path twice, " + entry + ". Nothing was copied.";
+        text = unusable + entry + " twice.";
         break;
     case ArchiveProblem::SizeMismatch:
-        text = "The archive is damaged: " + entry +
-               " is not the size its header announces. Nothing was copied.";
+        text = "The archive is damaged: " + entry + " is not the size its header announces.";
         break;
     case ArchiveProblem::NoSuchWorld:
-        text = "The world is no longer in the archive. Nothing was copied.";
+        text = "The world is no longer in the archive.";
         break;
     }
     return Messages::error(text, describe(failure));
