@@ -94,71 +94,54 @@ class CliTest : public QObject {
 private slots:
     void runs_data() {
         QTest::addColumn<Run>("c");
-        QTest::newRow("list, most recently played first")
-            << Run{{"list", "--saves", "@/saves"},
-                   {},
-                   0,
-                   "",
-                   "Alpha\tAlpha World\t2023-11-14T22:13:20Z\nBeta\tBeta\t-\n"};
-        QTest::newRow("list the remembered saves folder")
-            << Run{{"list"}, {settings, "d:saves/Gamma"}, 0, "", "*Gamma\tGamma\t-\n"};
-        QTest::newRow("list an archive, a tab in a name made harmless") << Run{
-            {"list", "--saves=@/maps.zip"}, {}, 0, "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n"};
-        QTest::newRow("list an archive that is refused, naming why")
-            << Run{{"list", "--saves", "@/bad.tar"},
-                   {},
-                   1,
-                   "Error!: The archive cannot be used: it holds a path that leads outside its "
-                   "folder, “w/../../evil”.\nunpack @/bad.tar: w/../../evil: a path that leads "
-                   "outside the folder it is unpacked into\n"};
-        QTest::newRow("list a folder that is not there")
-            << Run{{"list", "--saves", "@/none"},
-                   {},
-                   1,
-                   "Error!: Unable to read the saves folder.\n*@/none*\n"};
-        QTest::newRow("copy") << Run{{"copy", "Alpha", "--saves", "@/saves", "--to", "@/server"},
-                                     {},
-                                     0,
-                                     copied,
-                                     "",
-                                     deployed,
-                                     pointed};
-        QTest::newRow("copy to the remembered folders")
-            << Run{{"copy", "Alpha"}, {settings}, 0, copied, "", deployed, pointed};
-        QTest::newRow("exists, no --replace: nothing written")
-            << Run{{"copy", "Alpha", "--saves", "@/saves", "--to", "@/server"},
-                   {"f:server/Alpha/old=o"},
-                   3,
-                   exists,
-                   "",
-                   {"Alpha", "server.properties"}};
-        QTest::newRow("exists, --replace")
-            << Run{{"copy", "Alpha", "--replace", "--saves", "@/saves", "--to", "@/server"},
-                   {"f:server/Alpha/old=o"},
-                   0,
-                   exists + copied,
-                   "",
-                   deployed,
-                   pointed};
-        QTest::newRow("server.properties unreadable")
-            << Run{{"copy", "Alpha", "--saves", "@/saves", "--to", "@/server"},
-                   {"l:server/server.properties>gone"},
-                   4,
-                   "Error!: Unable to read server.properties: *\nread @/server/gone: *\n" + copied,
-                   "",
-                   {"Alpha", "server.properties"},
-                   ""};
-        QTest::newRow("no such world")
-            << Run{{"copy", "Zeta", "--saves", "@/saves", "--to", "@/server"},
-                   {},
-                   1,
-                   "Error!: The saves folder holds no world of that name.\n@/saves/Zeta\n"};
-        QTest::newRow("no server folder given or remembered")
-            << Run{{"copy", "Alpha", "--saves", "@/saves"}, {}, 2, "Come on!: *\n"};
-        QTest::newRow("no arguments") << Run{{}, {}, 2, usage};
-        QTest::newRow("copy without a world") << Run{{"copy", "--to", "@/server"}, {}, 2, usage};
-        QTest::newRow("unknown option") << Run{{"list", "--force"}, {}, 2, usage};
-        QTest::newRow("help") << Run{{"--help"}, {}, 0, "", usage + "Exit status*"};
+        const auto row = [](const char* name, const Run& c) {
+            QTest::newRow(name) << c;
+        };
+        const Layout to{"--saves", "@/saves", "--to", "@/server"};
+        const auto with = [&](Layout args) {
+            args.insert(args.end(), to.begin(), to.end());
+            return args;
+        };
+        const Layout alpha = with({"copy", "Alpha"});
+        const Layout old{"f:server/Alpha/old=o"};
+        const std::string listed = "Alpha\tAlpha World\t2023-11-14T22:13:20Z\nBeta\tBeta\t-\n";
+        const std::string outside = "Error!: The archive cannot be used: it holds a path that "
+                                    "leads outside its folder, “w/../../evil”.\nunpack @/bad.tar: "
+                                    "w/../../evil: a path that leads outside the folder it is "
+                                    "unpacked into\n";
+        const std::string unread = "Error!: Unable to read server.properties: *\nread "
+                                   "@/server/gone: *\n" +
+                                   copied;
+        const std::string noWorld =
+            "Error!: The saves folder holds no world of that name.\n@/saves/Zeta\n";
+
+        row("list, most recently played first",
+            {{"list", "--saves", "@/saves"}, {}, 0, "", listed});
+        row("list the remembered saves folder", {{"list"}, {settings}, 0, "", listed});
+        row("list an archive, a tab in a name made harmless",
+            {{"list", "--saves=@/maps.zip"}, {}, 0, "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n"});
+        row("list an archive that is refused", {{"list", "--saves", "@/bad.tar"}, {}, 1, outside});
+        row("list a folder that is not there",
+            {{"list", "--saves", "@/none"}, {}, 1, "Error!: Unable to read the saves folder.\n*"});
+        row("copy", {alpha, {}, 0, copied, "", deployed, pointed});
+        row("copy to the remembered folders",
+            {{"copy", "Alpha"}, {settings}, 0, copied, "", deployed, pointed});
+        row("exists, no --replace", {alpha, old, 3, exists, "", {"Alpha", "server.properties"}});
+        row("exists, --replace",
+            {with({"copy", "Alpha", "--replace"}), old, 0, exists + copied, "", deployed, pointed});
+        row("server.properties unreadable", {alpha,
+                                             {"l:server/server.properties>gone"},
+                                             4,
+                                             unread,
+                                             "",
+                                             {"Alpha", "server.properties"},
+                                             ""});
+        row("no such world", {with({"copy", "Zeta"}), {}, 1, noWorld});
+        row("no server folder", {{"copy", "Alpha", "--saves", "@/saves"}, {}, 2, "Come on!: *\n"});
+        row("no arguments", {{}, {}, 2, usage});
+        row("copy without a world", {{"copy", "--to", "@/server"}, {}, 2, usage});
+        row("unknown option", {{"list", "--force"}, {}, 2, usage});
+        row("help", {{"--help"}, {}, 0, "", usage + "Exit status*"});
     }
     void runs() {
         QFETCH(Run, c);
