@@ -14,7 +14,13 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
 
-extern "C" void requestStop(int /*signal*/) {
+// The first signal stops the copy cleanly; a second one, for a user who will not wait, ends the
+// program at once (the next copy into the folder cleans up after it).
+extern "C" void requestStop(int signal) {
+    if (stopRequested != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     stopRequested = 1;
 }
 

@@ -239,7 +239,6 @@ int copy(Platform platform, TerminalDialogs& dialogs, const Arguments& arguments
 } // namespace
 
 int main(int argc, char* argv[]) {
-    catchStopSignals();
     QCoreApplication app(argc, argv);
     // The window's settings: the folders it remembers are this program's defaults.
     QCoreApplication::setOrganizationName(QStringLiteral("Plovermantle"));
@@ -268,6 +267,8 @@ int main(int argc, char* argv[]) {
     if (arguments->command == "list") {
         return list(files, dialogs, saves);
     }
+    // Listing writes nothing, and an interrupt simply ends it; a copy stops cleanly instead.
+    catchStopSignals();
     const std::string server = arguments->server.value_or(getPrefs(prefs));
     return copy({files, prefs, dialogs}, dialogs, *arguments, saves, server);
 }
