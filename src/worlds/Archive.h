@@ -58,8 +58,8 @@ struct ArchiveWorld {
     std::string path{};                    // its folder in the archive; "" for the archive's top
     std::vector<std::string> companions{}; // the set's other folders in the archive
     std::optional<LevelSummary> level{};   // nothing when its level.dat cannot be read
-    TreeTotals totals{};                   // every folder and file of the set, as headers tell
-    std::string archiveVersion{};          // the archive file it was found in, as it was then
+    TreeTotals totals{};          // every folder (its own included) and file sent, as headers tell
+    std::string archiveVersion{}; // the archive file it was found in, as it was then
 };
 
 // The worlds in the archive, by their paths in it; nothing when the archive is refused, with why
