@@ -242,7 +242,7 @@ public:
                 return std::nullopt;
             }
             if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-                fail(ArchiveProblem::Unreadable, currentName_);
+                fail(ArchiveProblem::Unreadable); // the header of an entry not known yet
                 return std::nullopt;
             }
             if (++entries_ > limits_.maxEntries) {
