@@ -42,11 +42,11 @@ inline std::string makeArchive(const std::string& format, const std::vector<std:
     if (archive_write_open_memory(a.get(), buffer.data(), buffer.size(), &used) != ARCHIVE_OK) {
         throw std::runtime_error(archive_error_string(a.get()));
     }
-    for (const std::string& spec : entries) {
-        const char kind = spec.at(0);
-        const auto split = spec.find_first_of("=>", 2);
-        const std::string path = spec.substr(2, split == std::string::npos ? split : split - 2);
-        const std::string value = split == std::string::npos ? "" : spec.substr(split + 1);
+    for (const std::string& item : entries) {
+        const char kind = item.at(0);
+        const auto split = item.find_first_of("=>", 2);
+        const std::string path = item.substr(2, split == std::string::npos ? split : split - 2);
+        const std::string value = split == std::string::npos ? "" : item.substr(split + 1);
         std::unique_ptr<archive_entry, void (*)(archive_entry*)> entry(archive_entry_new(),
                                                                        archive_entry_free);
         archive_entry_copy_pathname(entry.get(), path.c_str());
