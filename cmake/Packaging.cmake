@@ -7,7 +7,8 @@ set(CPACK_PACKAGE_CONTACT "Plovermantle developers <plovermantle@example.org>"
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "Lists the worlds in the game's saves folder, copies the one you pick into your server's \
-folder, keeps a backup of server.properties and points the server at the world.")
+folder, keeps a backup of server.properties and points the server at the world. plovermantle-cli \
+does the same from a terminal or a script.")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -22,5 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # Wayland sessions, and the SVG icon drawn in the window's title bar.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, libqt6svg6")
+
+# The command-line program's manual.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/plovermantle-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 include(CPack)

@@ -112,6 +112,8 @@ public:
     // Everything the copy will send, counted before anything is sent.
     virtual std::optional<TreeTotals> totals() = 0;
     // Sends every item to `sink`, parents first, reporting progress; Stopped when told to stop.
+    // Items are named as they go into the staging folder: the world's own folder ("X",
+    // "X/level.dat"), and for a server's set "X_nether/..." and "X_the_end/..." beside it.
     // A local folder also refuses a file that changes while it is sent, and a world the game
     // opens meanwhile (SourceChanged).
     enum class SendResult { Sent, Failed, Stopped, SourceChanged };

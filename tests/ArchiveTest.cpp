@@ -1,0 +1,234 @@
+// Worlds inside archives: which are found and under what names, what the first of them sends to a
+// server folder, and every archive that must be refused before anything is written.
+#include "worlds/Archive.h"
+
+#include "LevelDatWriter.h"
+#include "support/ArchiveWriter.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <clocale>
+
+using namespace Plovermantle;
+using namespace Plovermantle::Testing;
+using Layout = std::vector<std::string>;
+
+namespace {
+
+// Records what a server folder would receive: "d:path" and "f:path=contents".
+class RecordingSink : public TreeSink {
+public:
+    bool makeFolder(const TransferItem& item) override {
+        items.push_back("d:" + item.relativePath);
+        return true;
+    }
+    bool writeFile(const TransferItem& item, FileContent& content,
+                   const ContentProgress& progress) override {
+        std::string data;
+        char buffer[4096];
+        std::optional<std::size_t> got;
+        while ((got = content.read(buffer, sizeof buffer)) && *got > 0 && progress(*got)) {
+            data.append(buffer, *got);
+        }
+        items.push_back("f:" + item.relativePath + "=" + (data.size() > 64 ? "…" : data));
+        return got == std::size_t{0};
+    }
+    bool makeLink(const TransferItem& /*item*/) override { return false; }
+    bool finish() override { return finished = true; }
+
+    Layout items;
+    bool finished = false;
+};
+
+// The worlds one a line, "name@path+companion folders/files/bytes 'level name'", or "!" and why
+// the archive was refused, in the words of its category and with the entry it names.
+Layout describe(const std::optional<std::vector<ArchiveWorld>>& worlds, const FileFailure& why) {
+    if (!worlds) {
+        const auto colon = why.path.find(": ");
+        return {"!" + why.error.message() +
+                (colon == std::string::npos ? "" : " @ " + why.path.substr(colon + 2))};
+    }
+    Layout lines;
+    for (const ArchiveWorld& world : *worlds) {
+        std::string line = world.name + "@" + world.path;
+        for (const std::string& companion : world.companions) {
+            line += "+" + companion;
+        }
+        line += " " + std::to_string(world.totals.folders) + "/" +
+                std::to_string(world.totals.files) + "/" + std::to_string(world.totals.bytes);
+        if (world.level && world.level->name) {
+            line += " '" + QString::fromStdU16String(*world.level->name).toStdString() + "'";
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+struct Case {
+    std::string format;
+    Layout entries;
+    Layout worlds; // as describe tells them
+    Layout sent;   // what the first world sends, or "!" and why it failed
+    ArchiveLimits limits = {};
+    std::size_t stopAfter = SIZE_MAX; // progress answers false from this call on
+};
+
+} // namespace
+
+namespace QTest {
+template <> inline char* toString(const Layout& lines) {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += "\n    " + line;
+    }
+    return qstrdup(all.c_str());
+}
+} // namespace QTest
+
+Q_DECLARE_METATYPE(Case)
+
+class ArchiveTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Names outside ASCII must come through whatever the user's locale.
+    void initTestCase() { std::setlocale(LC_ALL, "C"); }
+
+    void worlds_data() {
+        QTest::addColumn<Case>("c");
+        const auto row = [](const char* name, const Case& c) {
+            QTest::newRow(name) << c;
+        };
+        const std::string level =
+            "f:M/W/level.dat=" +
+            LevelDatWriter::gzip(LevelDatWriter::levelNbt("Sky Map", 0, 0, false, "1.21"));
+        const Layout none;
+        const std::string out = "!a path that leads outside the folder it is unpacked into @ ";
+        const Layout wx{"d:w", "f:w/level.dat=x"};
+
+        row("nested, junk left out, parents made first",
+            {"zip",
+             {"f:M/W/r/a=r", "d:M/W/", level, "f:__MACOSX/M/._W=j", "f:M/W/.DS_Store=j",
+              "f:M/Thumbs.db=j", "f:M/readme=r"},
+             {"W@M/W 2/2/" + std::to_string(level.size() - 15) + " 'Sky Map'"},
+             {"d:W", "d:W/r", "f:W/r/a=r", "f:W/level.dat=…"}});
+        row("several worlds, one inside another",
+            {"tar.gz",
+             {"f:b/level.dat=x", "f:a/level.dat=x", "f:b/old/level.dat=yy", "f:c/readme=r"},
+             {"a@a 1/1/1", "b@b 2/2/3"},
+             {"d:a", "f:a/level.dat=x"}});
+        row("a server's set goes as one, under its own names",
+            {"tar.zst",
+             {"f:s/w/level.dat=x", "f:s/w_nether/level.dat=x", "f:s/w_the_end/DIM1/r=e",
+              "f:s/x_nether/level.dat=x"},
+             {"w@s/w+s/w_nether+s/w_the_end 4/3/3", "x_nether@s/x_nether 1/1/1"},
+             {"d:w", "f:w/level.dat=x", "d:w_nether", "f:w_nether/level.dat=x", "d:w_the_end",
+              "d:w_the_end/DIM1", "f:w_the_end/DIM1/r=e"}});
+        row("level.dat at the top: named after the archive",
+            {"7z",
+             {"f:level.dat=x", "f:data/d=y"},
+             {"Sky Island@ 2/2/2"},
+             {"d:Sky Island", "f:Sky Island/level.dat=x", "d:Sky Island/data",
+              "f:Sky Island/data/d=y"}});
+        row("2026 layout", {"tar.xz",
+                            {"f:w/level.dat=x", "f:w/dimensions/minecraft/the_nether/level.dat=x"},
+                            {"w@w 4/2/2"},
+                            {"d:w", "f:w/level.dat=x", "d:w/dimensions", "d:w/dimensions/minecraft",
+                             "d:w/dimensions/minecraft/the_nether",
+                             "f:w/dimensions/minecraft/the_nether/level.dat=x"}});
+        row("zip name in DOS's code page", {"zip-cp437",
+                                            {"f:Café/level.dat=x"},
+                                            {"Café@Café 1/1/1"},
+                                            {"d:Café", "f:Café/level.dat=x"}});
+        row("links and hard links left out",
+            {"tar",
+             {"f:w/level.dat=x", "l:w/l>/etc/passwd", "h:w/h>w/level.dat"},
+             {"w@w 1/1/1"},
+             wx});
+        row("..", {"tar", {"f:w/level.dat=x", "f:w/../../e=x"}, {out + "w/../../e"}, none});
+        row("absolute path", {"tar", {"f:/etc/cron.d/e=x"}, {out + "/etc/cron.d/e"}, none});
+        row("name not UTF-8", {"tar",
+                               {"f:w\xff/level.dat=x"},
+                               {"!a name that is not UTF-8 text @ w\\xff/level.dat"},
+                               none});
+        row("too many entries", {"zip",
+                                 {"f:w/level.dat=x", "f:w/a=1", "f:w/b=2"},
+                                 {"!more entries than a world has"},
+                                 none,
+                                 {.maxEntries = 2}});
+        row("ratio of unpacked to packed bytes", {"tar.gz",
+                                                  {"f:w/level.dat=x", "z:w/zeros=3000000"},
+                                                  {"!unpacks to far more than its own size"},
+                                                  none,
+                                                  {.maxRatio = 100, .ratioAllowance = 1 << 20}});
+        row("bytes past the free space, counted as they are read",
+            {"tar.gz",
+             {"f:w/level.dat=x", "z:w/big=100000"},
+             {"w@w 1/2/100001"},
+             {"!more than the free space of the server folder"},
+             {.maxBytes = 50000}});
+        row("the same file twice", {"tar",
+                                    {"f:w/level.dat=x", "f:w/level.dat=y"},
+                                    {"w@w 1/2/2"},
+                                    {"!a path that the archive holds twice @ w/level.dat"}});
+        row("cancelled",
+            {"zip", {"f:w/level.dat=x", "f:w/a=1"}, {"w@w 1/2/2"}, {"!stopped"}, {}, 2});
+        row("not an archive",
+            {"", {}, {"!not an archive that can be read, or damaged or incomplete"}, none});
+    }
+    void worlds() {
+        QFETCH(Case, c);
+        const std::string bytes = c.format.empty() ? "text" : makeArchive(c.format, c.entries);
+        const ArchiveInput input{.path = {}, .bytes = bytes, .name = "Sky Island.tar.gz"};
+        FileFailure failure;
+        const auto worlds = findArchiveWorlds(input, c.limits, failure);
+        QCOMPARE(describe(worlds, failure), c.worlds);
+        QCOMPARE(worlds.has_value(), archiveRefusal(failure) == std::nullopt);
+        if (!worlds) {
+            return;
+        }
+        ArchiveWorldSource source(input, worlds->front(), c.limits);
+        RecordingSink sink;
+        std::size_t calls = 0;
+        const auto result =
+            source.sendTo(sink, [&](const WorkProgress&) { return ++calls < c.stopAfter; });
+        const auto why = source.takeFailure();
+        const Layout sent = result == WorldSource::SendResult::Stopped ? Layout{"!stopped"}
+                            : why ? describe(std::nullopt, *why)
+                                  : sink.items;
+        QCOMPARE(sent, c.sent);
+        QCOMPARE(sink.finished, result == WorldSource::SendResult::Sent);
+    }
+
+    // Refused before a byte is sent: a world whose headers announce more than the free space, an
+    // archive replaced since it was listed. A truncated archive fails its send.
+    void refusesBeforeSending() {
+        const QTemporaryDir dir;
+        const std::string path = dir.filePath("a.tar").toStdString();
+        const std::string bytes = makeArchive("tar", {"f:w/level.dat=x", "z:w/big=2000000"});
+        writeFile(path, bytes);
+        const ArchiveInput input{.path = path, .bytes = {}, .name = "a.tar"};
+        FileFailure failure;
+        const auto worlds = findArchiveWorlds(input, {}, failure);
+        QVERIFY(worlds && worlds->size() == 1);
+        ArchiveWorldSource tooBig(input, worlds->front(), {.maxBytes = 1000000});
+        QVERIFY(!tooBig.totals());
+        QCOMPARE(tooBig.takeFailure()->error, make_error_code(ArchiveProblem::TooLarge));
+
+        RecordingSink sink;
+        writeFile(path, bytes.substr(0, bytes.size() / 2));
+        QCOMPARE(ArchiveWorldSource(input, worlds->front(), {}).sendTo(sink, {}),
+                 WorldSource::SendResult::SourceChanged);
+        ArchiveWorld inMemory = worlds->front();
+        inMemory.archiveVersion.clear();
+        const std::string cut = bytes.substr(0, bytes.size() / 2);
+        ArchiveWorldSource truncated({.path = {}, .bytes = cut, .name = "a.tar"}, inMemory, {});
+        QCOMPARE(truncated.sendTo(sink, {}), WorldSource::SendResult::Failed);
+        QVERIFY(truncated.takeFailure());
+        QVERIFY(!sink.finished);
+    }
+};
+
+QTEST_GUILESS_MAIN(ArchiveTest)
+#include "ArchiveTest.moc"

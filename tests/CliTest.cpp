@@ -1,0 +1,211 @@
+// plovermantle-cli run as a script runs it, against a real saves folder and server folder: what it
+// prints, what it leaves in the server folder, and the exit status that tells the script so.
+#include "LevelDatWriter.h"
+#include "support/ArchiveWriter.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <thread>
+
+using namespace Plovermantle;
+using namespace Plovermantle::Testing;
+namespace fs = std::filesystem;
+using Layout = std::vector<std::string>;
+
+namespace {
+
+struct Run {
+    Layout args;       // "@" stands for the scene's root
+    Layout setup = {}; // buildTree entries under the root, made before the run
+    int status = 0;
+    std::string err = {};                  // standard error, "*" matching any text
+    std::string out = {};                  // standard output
+    Layout server = {"server.properties"}; // what the server folder holds after
+    std::string props = "level-name=world\n";
+};
+
+std::string replaced(std::string text, const std::string& root) {
+    for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
+        text.replace(at, 1, root);
+    }
+    return text;
+}
+
+// Whether `text` is `pattern`, each "*" in it standing for any text.
+bool matches(std::string_view text, std::string_view pattern) {
+    const auto star = pattern.find('*');
+    if (star == std::string_view::npos) {
+        return text == pattern;
+    }
+    if (!text.starts_with(pattern.substr(0, star))) {
+        return false;
+    }
+    for (std::size_t from = star; from <= text.size(); ++from) {
+        if (matches(text.substr(from), pattern.substr(star + 1))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const std::string copied = "World copied.: Be sure to restart the server.\n";
+const std::string exists = "World exists!: Do you want to replace?\n";
+const std::string usage = "Usage: plovermantle-cli list*";
+const Layout deployed = {"Alpha", "server.properties", "server.properties.backup"};
+const std::string pointed = "level-name=Alpha\n";
+const std::string settings = "f:config/Plovermantle/Plovermantle.conf=[General]\n"
+                             "savesPathKey=@/saves\nserverPathKey=@/server\n";
+
+// The saves folder, the server folder and an archive of a downloaded map, under `root`.
+void makeScene(const fs::path& root) {
+    using namespace LevelDatWriter;
+    writeFile(root / "saves/Alpha/level.dat",
+              gzip(levelNbt("Alpha World", 1700000000000, 0, false, "1.21")));
+    writeFile(root / "saves/Alpha/region/r.0.0.mca", "region");
+    writeFile(root / "saves/Beta/data.txt", "b");
+    writeFile(root / "server/server.properties", "level-name=world\n");
+    writeFile(root / "bad.tar", makeArchive("tar", {"f:w/level.dat=x", "f:w/../../evil=x"}));
+    writeFile(root / "maps.zip",
+              makeArchive("zip", {"f:Download/MyMap/level.dat=" +
+                                  gzip(levelNbt("Sky\tMap", 0, 0, false, "1.21"))}));
+}
+
+void start(QProcess& process, const fs::path& root, const Layout& args) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(root / "config"));
+    process.setProcessEnvironment(environment);
+    QStringList arguments;
+    for (const std::string& arg : args) {
+        arguments << QString::fromStdString(replaced(arg, root));
+    }
+    process.start(PLOVERMANTLE_CLI, arguments);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Run)
+
+class CliTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void runs_data() {
+        QTest::addColumn<Run>("c");
+        const auto row = [](const char* name, const Run& c) {
+            QTest::newRow(name) << c;
+        };
+        const Layout to{"--saves", "@/saves", "--to", "@/server"};
+        const auto with = [&](Layout args) {
+            args.insert(args.end(), to.begin(), to.end());
+            return args;
+        };
+        const Layout alpha = with({"copy", "Alpha"});
+        const Layout old{"f:server/Alpha/old=o"};
+        const std::string listed = "Alpha\tAlpha World\t2023-11-14T22:13:20Z\nBeta\tBeta\t-\n";
+        const std::string outside = "Error!: The archive cannot be used: it holds a path that "
+                                    "leads outside its folder, “w/../../evil”.\nunpack @/bad.tar: "
+                                    "w/../../evil: a path that leads outside the folder it is "
+                                    "unpacked into\n";
+        const std::string unread = "Error!: Unable to read server.properties: *\nread "
+                                   "@/server/gone: *\n" +
+                                   copied;
+        const std::string noWorld =
+            "Error!: The saves folder holds no world of that name.\n@/saves/Zeta\n";
+
+        row("list, most recently played first",
+            {{"list", "--saves", "@/saves"}, {}, 0, "", listed});
+        row("list the remembered saves folder", {{"list"}, {settings}, 0, "", listed});
+        row("list an archive, a tab in a name made harmless",
+            {{"list", "--saves=@/maps.zip"}, {}, 0, "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n"});
+        row("list an archive that is refused", {{"list", "--saves", "@/bad.tar"}, {}, 1, outside});
+        row("list a folder that is not there",
+            {{"list", "--saves", "@/none"}, {}, 1, "Error!: Unable to read the saves folder.\n*"});
+        row("copy", {alpha, {}, 0, copied, "", deployed, pointed});
+        row("copy to the remembered folders",
+            {{"copy", "Alpha"}, {settings}, 0, copied, "", deployed, pointed});
+        row("exists, no --replace", {alpha, old, 3, exists, "", {"Alpha", "server.properties"}});
+        row("exists, --replace",
+            {with({"copy", "Alpha", "--replace"}), old, 0, exists + copied, "", deployed, pointed});
+        row("server.properties unreadable", {alpha,
+                                             {"l:server/server.properties>gone"},
+                                             4,
+                                             unread,
+                                             "",
+                                             {"Alpha", "server.properties"},
+                                             ""});
+        row("no such world", {with({"copy", "Zeta"}), {}, 1, noWorld});
+        row("no server folder", {{"copy", "Alpha", "--saves", "@/saves"}, {}, 2, "Come on!: *\n"});
+        row("no arguments", {{}, {}, 2, usage});
+        row("copy without a world", {{"copy", "--to", "@/server"}, {}, 2, usage});
+        row("unknown option", {{"list", "--force"}, {}, 2, usage});
+        row("help", {{"--help"}, {}, 0, "", usage + "Exit status*"});
+    }
+    void runs() {
+        QFETCH(Run, c);
+        const QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeScene(root);
+        Layout setup;
+        for (const std::string& entry : c.setup) {
+            setup.push_back(replaced(entry, root));
+        }
+        buildTree(root, setup);
+        QProcess process;
+        start(process, root, c.args);
+        QVERIFY(process.waitForFinished(30000));
+        const std::string err = process.readAllStandardError().toStdString();
+        const std::string out = process.readAllStandardOutput().toStdString();
+        QVERIFY2(matches(err, replaced(c.err, root)), err.c_str());
+        QVERIFY2(matches(out, c.out), out.c_str());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), c.status);
+        QCOMPARE(entries(root / "server"), c.server);
+        if (fs::is_regular_file(root / "server/server.properties")) {
+            QCOMPARE(readFile(root / "server/server.properties"), c.props);
+        }
+    }
+
+    // Interrupted in the middle of a copy, it stops as the Cancel button does: the server folder
+    // is as it was, and the status says the job failed.
+    void stopsOnSigterm() {
+        const QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        makeScene(root);
+        for (int i = 0; i < 1500; ++i) {
+            writeFile(root / "saves/Alpha/region" / ("r." + std::to_string(i) + ".mca"),
+                      std::string(40000, 'r'));
+        }
+        QProcess process;
+        start(process, root, {"copy", "Alpha", "--saves", "@/saves", "--to", "@/server"});
+        QVERIFY(process.waitForStarted());
+        // Mid-copy: a few of the world's files have reached the staging folder.
+        const auto copying = [&] {
+            for (const auto& item : fs::directory_iterator(root / "server")) {
+                const fs::path region = item.path() / "Alpha/region";
+                if (item.path().filename().string().starts_with(".plovermantle-staging-") &&
+                    fs::exists(region) &&
+                    std::distance(fs::directory_iterator(region), fs::directory_iterator()) > 10) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (int wait = 0; !copying(); ++wait) {
+            QVERIFY2(wait < 20000 && process.state() == QProcess::Running, "never mid-copy");
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(process.readAllStandardError().toStdString(), "");
+        QCOMPARE(entries(root / "server"), Layout{"server.properties"});
+        QCOMPARE(readFile(root / "server/server.properties"), "level-name=world\n");
+    }
+};
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "CliTest.moc"
