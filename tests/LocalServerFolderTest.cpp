@@ -178,7 +178,7 @@ private slots:
         // The user's leftover holds a folder anyone may write; the server's account keeps
         // exchanging a folder of its own there with a link to the user's private folder.
         buildTree(root,
-                  {"d:private", "m:private=0700", "d:server/top/open", "m:server/top/open=01777",
+                  {"d:private", "m:private=0700", "d:server/top/open", "m:server/top/open=0777",
                    "f:server/top/open/x/ro/f=x", "m:server/top/open/x/ro=0555",
                    "m:server/top/open/x=0777", "l:server/top/open/y>../../../private"});
         for (const char* item : {"private", "server", "server/top", "server/top/open"}) {
@@ -194,6 +194,9 @@ private slots:
             const fs::path x = server / "top/open/x";
             const fs::path y = server / "top/open/y";
             for (;;) {
+                // The link again, under whichever name the app removed it from.
+                ::symlink("../../../private", x.c_str());
+                ::symlink("../../../private", y.c_str());
                 ::renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
             }
         }
