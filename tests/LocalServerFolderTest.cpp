@@ -132,7 +132,7 @@ private slots:
         QTest::newRow("own, with read-only and closed folders")
             << desktopUser << readOnly << Layout{} << Layout{};
         QTest::newRow("another account's leftover")
-            << desktopUser << Layout{"f:top/a=x"} << Layout{"top", "top/a"}
+            << desktopUser << Layout{"f:top/a=x", "m:top=0777"} << Layout{"top", "top/a"}
             << Layout{"top", "top/a"};
         QTest::newRow("another account's file in ours")
             << desktopUser << Layout{"f:top/mine=x", "f:top/theirs=y"} << Layout{"top/theirs"}
@@ -278,16 +278,23 @@ private slots:
         const fs::path region = root / "World/region/r.0.0.mca";
         const int game = ::open((root / "World/session.lock").c_str(), O_RDWR);
         const auto meddle = [&](const TransferItem& item) {
-            const timespec now[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
             if (item.relativePath != "region/r.0.0.mca") {
                 return;
             }
-            change == 1   ? writeFile(region, "region grown")
-            : change == 2 ? void(::utimensat(AT_FDCWD, region.c_str(), now, 0))
-            : change == 3 ? void(::fcntl(game, F_OFD_SETLK, &lock))
-                          : void();
+            // Grown with its time kept, or its time changed with its size kept.
+            const timespec then[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
+            const timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            if (change == 1) {
+                writeFile(region, "region grown");
+            }
+            if (change == 1 || change == 2) {
+                ::utimensat(AT_FDCWD, region.c_str(), change == 1 ? then : now, 0);
+            }
+            if (change == 3) {
+                ::fcntl(game, F_OFD_SETLK, &lock);
+            }
         };
         QCOMPARE(copyWorld(root / "World", *openServer(), "World", {}, meddle), result);
         ::close(game);
