@@ -288,52 +288,6 @@ bool hasDefaultAcl(int folder) {
 #endif
 }
 
-namespace {
-
-struct TreeCount {
-    TreeTotals totals;
-
-    bool count(int folder, int depth) {
-        ++totals.folders;
-        const auto names = listNames(folder);
-        if (!names) {
-            return false;
-        }
-        if (depth >= deepestTree) {
-            errno = ELOOP;
-            return false;
-        }
-        for (const std::string& name : *names) {
-            struct stat status {};
-            if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                return false;
-            }
-            if (S_ISDIR(status.st_mode)) {
-                const Descriptor inside(openEntry(folder, name, O_RDONLY | O_DIRECTORY));
-                if (!inside.valid() || !count(inside.get(), depth + 1)) {
-                    return false;
-                }
-            } else if (S_ISREG(status.st_mode)) {
-                ++totals.files;
-                totals.bytes += static_cast<std::uint64_t>(status.st_size);
-            } else if (S_ISLNK(status.st_mode)) {
-                ++totals.files;
-            }
-        }
-        return true;
-    }
-};
-
-} // namespace
-
-std::optional<TreeTotals> countOpenTree(int folder) {
-    TreeCount counted;
-    if (!counted.count(folder, 0)) {
-        return std::nullopt;
-    }
-    return counted.totals;
-}
-
 std::string randomSuffix() {
     static constexpr char letters[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";

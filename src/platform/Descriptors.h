@@ -5,7 +5,6 @@
 // folder or file within bounds. The differences between systems are kept here and nowhere else.
 
 #include "platform/FileSystem.h"
-#include "platform/TreeTransfer.h"
 
 #include <cstddef>
 #include <optional>
@@ -102,14 +101,6 @@ bool flushFileSystem(int folder);
 
 // Whether new items in the open folder get their permissions from a default ACL.
 bool hasDefaultAcl(int folder);
-
-// Deeper than any world; a tree deeper still is refused rather than exhaust the stack.
-inline constexpr int deepestTree = 512;
-
-// What the tree of the open folder holds, the folder itself among its folders; links are not
-// followed, and pipes, sockets and devices are left out. Nothing (errno set) when part of it
-// cannot be read.
-std::optional<TreeTotals> countOpenTree(int folder);
 
 // Six random letters and digits, for a new name no one can guess.
 std::string randomSuffix();

@@ -1,5 +1,6 @@
 #include "platform/LocalServerFolder.h"
 
+#include "platform/FolderTrees.h"
 #include "platform/Paths.h"
 #include "platform/Trash.h"
 
@@ -174,6 +175,28 @@ bool LocalServerFolder::flush(const std::string& relative) {
     const Descriptor folder = openFolder(relative, "write to disk");
     return folder.valid() &&
            (flushFileSystem(folder.get()) || failErrno("write to disk", relative));
+}
+
+bool LocalServerFolder::removeTree(const std::string& relative) {
+    const auto parent = openParent(relative, "remove");
+    const std::string above =
+        relative.substr(0, relative.size() - (parent ? parent->name.size() : 0));
+    return parent && removeTreeAt(parent->folder.get(), parent->name,
+                                  [&](const std::string& inside, std::error_code error) {
+                                      noteFailure({"remove", pathOf(above + inside), error});
+                                  });
+}
+
+std::optional<TreeTotals> LocalServerFolder::countTree(const std::string& relative) {
+    const Descriptor folder = openFolder(relative, "count");
+    if (!folder.valid()) {
+        return std::nullopt;
+    }
+    auto totals = countOpenTree(folder.get());
+    if (!totals) {
+        failErrno("count", relative);
+    }
+    return totals;
 }
 
 std::optional<TrashedItem> LocalServerFolder::moveToTrash(const std::string& relative) {

@@ -1,5 +1,6 @@
 #include "platform/LocalWorldSource.h"
 
+#include "platform/FolderTrees.h"
 #include "platform/Paths.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
-// Removing and counting trees under a server folder, one open folder at a time: no step goes by
-// path, so an entry that another account exchanges for a link meanwhile is never followed.
-#include "platform/LocalServerFolder.h"
+#include "platform/FolderTrees.h"
+
+#include "platform/Descriptors.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -13,7 +13,7 @@ namespace {
 
 class TreeRemoval {
 public:
-    explicit TreeRemoval(LocalServerFolder& folder) : folder_(folder) {}
+    explicit TreeRemoval(const RemovalFailure& failed) : failed_(failed) {}
 
     // Removes `name` of the open folder `parent` and what it holds. The top item must be the
     // user's; below it, the superuser removes whatever its own tree holds (it may have given the
@@ -83,30 +83,61 @@ private:
     }
 
     template <typename Error> bool fail(const std::string& relative, Error error) {
-        folder_.noteFailure({"remove", folder_.pathOf(relative), error});
+        if (failed_) {
+            failed_(relative, error);
+        }
         return false;
     }
 
-    LocalServerFolder& folder_;
+    const RemovalFailure& failed_;
+};
+
+struct TreeCount {
+    TreeTotals totals;
+
+    bool count(int folder, int depth) {
+        ++totals.folders;
+        const auto names = listNames(folder);
+        if (!names) {
+            return false;
+        }
+        if (depth >= deepestTree) {
+            errno = ELOOP;
+            return false;
+        }
+        for (const std::string& name : *names) {
+            struct stat status {};
+            if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                return false;
+            }
+            if (S_ISDIR(status.st_mode)) {
+                const Descriptor inside(openEntry(folder, name, O_RDONLY | O_DIRECTORY));
+                if (!inside.valid() || !count(inside.get(), depth + 1)) {
+                    return false;
+                }
+            } else if (S_ISREG(status.st_mode)) {
+                ++totals.files;
+                totals.bytes += static_cast<std::uint64_t>(status.st_size);
+            } else if (S_ISLNK(status.st_mode)) {
+                ++totals.files;
+            }
+        }
+        return true;
+    }
 };
 
 } // namespace
 
-bool LocalServerFolder::removeTree(const std::string& relative) {
-    const auto parent = openParent(relative, "remove");
-    return parent && TreeRemoval(*this).remove(parent->folder.get(), parent->name, relative, 0);
+bool removeTreeAt(int parent, const std::string& name, const RemovalFailure& failed) {
+    return TreeRemoval(failed).remove(parent, name, name, 0);
 }
 
-std::optional<TreeTotals> LocalServerFolder::countTree(const std::string& relative) {
-    const Descriptor folder = openFolder(relative, "count");
-    if (!folder.valid()) {
+std::optional<TreeTotals> countOpenTree(int folder) {
+    TreeCount counted;
+    if (!counted.count(folder, 0)) {
         return std::nullopt;
     }
-    auto totals = countOpenTree(folder.get());
-    if (!totals) {
-        failErrno("count", relative);
-    }
-    return totals;
+    return counted.totals;
 }
 
 } // namespace Plovermantle
