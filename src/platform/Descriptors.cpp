@@ -267,6 +267,27 @@ std::optional<bool> openFileLocked(int fd) {
 #endif
 }
 
+ExchangeResult exchangeEntries(int firstFolder, const std::string& first, int secondFolder,
+                               const std::string& second) {
+#if defined(__linux__)
+    if (::renameat2(firstFolder, first.c_str(), secondFolder, second.c_str(), RENAME_EXCHANGE) ==
+        0) {
+        return ExchangeResult::Exchanged;
+    }
+    const bool unsupported = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+#elif defined(__APPLE__)
+    if (::renameatx_np(firstFolder, first.c_str(), secondFolder, second.c_str(), RENAME_SWAP) ==
+        0) {
+        return ExchangeResult::Exchanged;
+    }
+    const bool unsupported = errno == ENOTSUP || errno == EINVAL;
+#else
+    (void)firstFolder, (void)first, (void)secondFolder, (void)second;
+    const bool unsupported = true;
+#endif
+    return unsupported ? ExchangeResult::Unsupported : ExchangeResult::Failed;
+}
+
 bool flushFileSystem(int folder) {
 #if defined(__linux__)
     return ::syncfs(folder) == 0;

@@ -76,6 +76,10 @@ std::optional<std::string> readAtMost(int fd, std::size_t maxBytes);
 bool renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder,
                             const std::string& to);
 
+// Swaps two entries in one step, where the file system can (errno set when Failed).
+ExchangeResult exchangeEntries(int firstFolder, const std::string& first, int secondFolder,
+                               const std::string& second);
+
 // Opens the entry `name` of the open folder `folder` without following a link, close-on-exec,
 // with O_NONBLOCK and O_NOCTTY added so that a pipe or terminal in its place never makes it wait.
 int openEntry(int folder, const std::string& name, int flags, mode_t mode = 0);
