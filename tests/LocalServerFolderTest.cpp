@@ -342,6 +342,34 @@ private slots:
         ::close(game);
     }
 
+    // Whether the server holds a world's session.lock: a pipe or link in its place is no lock,
+    // and nothing there holds none.
+    void sessionLockHeld_data() {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<std::string>("locked"); // the file a process holds a lock on
+        QTest::addColumn<bool>("held");
+        const std::string lock = "server/W/session.lock";
+        QTest::newRow("held") << Layout{"f:" + lock + "="} << lock << true;
+        QTest::newRow("free") << Layout{"f:" + lock + "="} << std::string() << false;
+        QTest::newRow("no world") << Layout{} << std::string() << false;
+        QTest::newRow("a pipe") << Layout{"p:" + lock} << std::string() << false;
+        QTest::newRow("a link to a held file")
+            << Layout{"f:L=", "l:" + lock + ">../../L"} << std::string("L") << false;
+    }
+
+    void sessionLockHeld() {
+        QFETCH(Layout, layout);
+        QFETCH(std::string, locked);
+        QFETCH(bool, held);
+        buildTree(root, layout);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        const int holder = locked.empty() ? -1 : ::open((root / locked).c_str(), O_RDWR);
+        QVERIFY(locked.empty() || ::fcntl(holder, F_OFD_SETLK, &lock) == 0);
+        QCOMPARE(openServer()->isLockHeld("W/session.lock"), std::optional(held));
+        ::close(holder);
+    }
+
     // The copy lock: taken when free or left by a process of this computer that is gone; refused,
     // with who holds it, when held or left by another computer; a link in its place is not
     // followed. Breaking it removes only a lock no one holds.

@@ -91,14 +91,19 @@ bool sameItem(int file, int folder, const std::string& name) {
 } // namespace
 
 std::optional<bool> LocalServerFolder::isLockHeld(const std::string& relative) {
-    const auto parent = openParent(relative, "examine the lock of");
-    if (!parent) {
+    auto names = splitRelative(relative);
+    if (!names || names->empty()) {
+        fail("examine the lock of", relative, systemError(EINVAL));
         return std::nullopt;
     }
-    // Never through a planted link, and never waiting on a pipe: neither is a lock anyone holds.
-    const Descriptor file(openEntry(parent->folder.get(), parent->name, O_RDONLY));
+    const std::string name = names->back();
+    names->pop_back();
+    // Never through a planted link, and never waiting on a pipe: neither is a lock anyone holds,
+    // and neither is a file in a world that is not there.
+    const Descriptor folder = openFolderAt(folder_.get(), *names);
+    const Descriptor file(folder.valid() ? openEntry(folder.get(), name, O_RDONLY) : -1);
     if (!file.valid()) {
-        if (errno == ENOENT || errno == ELOOP) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
             return false;
         }
         failErrno("examine the lock of", relative);
