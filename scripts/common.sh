@@ -6,7 +6,7 @@ cd "$ROOT"
 
 # What building and testing need on Debian 12.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    clang-format)
+    clang-format acl)
 # What building the Debian package (dpkg-shlibdeps, file) and checking the desktop entry and
 # metainfo need.
 PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils appstream)
