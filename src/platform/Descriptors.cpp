@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio> // renameat2, renameatx_np
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
