@@ -6,7 +6,7 @@ cd "$ROOT"
 
 # What building and testing need on Debian 12.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    clang-format libarchive-dev)
+    clang-format libarchive-dev acl)
 # The tests read the Trash's records back with trash-list, a reader independent of ours.
 BUILD_PACKAGES+=(trash-cli)
 # What building the Debian package (dpkg-shlibdeps, file) and checking the desktop entry and

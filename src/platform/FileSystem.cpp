@@ -17,6 +17,10 @@ const std::error_category& fileProblemCategory() {
                 return "a symbolic link, which is not followed here";
             case FileProblem::ForeignLink:
                 return "a symbolic link made by another user, which is not followed";
+            case FileProblem::ForeignItem:
+                return "made by another user, and so left alone";
+            case FileProblem::LockedElsewhere:
+                return "held by a process that is still running";
             }
             return "unknown problem";
         }

@@ -60,6 +60,8 @@ enum class FileProblem {
     NotUtf8Text,
     LinkNotFollowed,
     ForeignLink,
+    ForeignItem,
+    LockedElsewhere,
 };
 const std::error_category& fileProblemCategory();
 inline std::error_code make_error_code(FileProblem problem) {

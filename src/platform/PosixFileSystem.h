@@ -2,9 +2,12 @@
 
 #include "platform/FileSystem.h"
 
+#include <QString>
+
 namespace Plovermantle {
 
-// The real disk, through POSIX, std::filesystem and Qt's file classes.
+// The real disk, through POSIX, std::filesystem and Qt's file classes: files here, trees, the Trash
+// and locks in PosixTrees.cpp, PosixTrash.cpp and PosixLocks.cpp.
 class PosixFileSystem : public FileSystem {
 public:
     std::optional<std::vector<ListedEntry>> listFolder(const std::string& folder) override;
@@ -36,7 +39,9 @@ public:
 
 private:
     std::optional<std::string> ownLinkTarget(const std::string& path);
-    static bool renameWithoutReplacing(const std::string& from, const std::string& to);
+    // Qt names files by QString. A path whose bytes do not come back unchanged from that trip (not
+    // UTF-8, or holding a NUL) would name some other file, so it is refused instead.
+    static std::optional<QString> qtFileName(const std::string& path);
 };
 
 } // namespace Plovermantle

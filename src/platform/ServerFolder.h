@@ -76,8 +76,8 @@ public:
     virtual bool restoreFromTrash(const TrashedItem& trashed, const std::string& relative) = 0;
 
     // At most `maxBytes` of the regular file at `relative` (a link is followed only when the
-    // user made it and it leads to a regular file inside the folder); nothing when missing,
-    // unreadable, not UTF-8 or too large (noted as such).
+    // user made it and it leads straight to a regular file: the user's own choice, wherever it
+    // points); nothing when missing, unreadable, not UTF-8 or too large (noted as such).
     virtual std::optional<TextFile> readTextFile(const std::string& relative,
                                                  std::size_t maxBytes) = 0;
     // Replaces the item at `relative` with `contents` through a temporary file renamed into

@@ -25,9 +25,9 @@ struct TransferItem {
 
 // Files and bytes of a tree: what a copy announces, and what a recount must find again.
 struct TreeTotals {
-    std::uint64_t folders = 0;
-    std::uint64_t files = 0; // regular files and links
-    std::uint64_t bytes = 0; // the regular files' sizes
+    std::uint64_t folders = 0; // the tree's own folder among them
+    std::uint64_t files = 0;   // regular files and links
+    std::uint64_t bytes = 0;   // the regular files' sizes
 
     bool operator==(const TreeTotals&) const = default;
 };

@@ -1,0 +1,223 @@
+// Receiving a tree into a server folder: every item made relative to an open folder of the tree,
+// never following a link, and made for the account the ownership plan names.
+#include "platform/FileContentCopy.h"
+#include "platform/LocalServerFolder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Plovermantle {
+
+namespace {
+
+// Reads go through our memory in chunks this large when the source has no descriptor to hand.
+constexpr std::size_t chunkBytes = std::size_t{1} << 20;
+
+class LocalTreeSink : public TreeSink {
+public:
+    LocalTreeSink(LocalServerFolder& folder, std::string relative, Descriptor parent,
+                  std::string name, const OwnershipPlan& plan)
+        : folder_(folder), relative_(std::move(relative)), parent_(std::move(parent)),
+          name_(std::move(name)), plan_(plan), acl_(hasDefaultAcl(parent_.get())) {}
+
+    bool makeFolder(const TransferItem& item) override {
+        const auto place = locate(item.relativePath);
+        if (!place) {
+            return false;
+        }
+        // Ours alone until finish() gives it its own bits, so nothing is planted in it meanwhile.
+        if (::mkdirat(place->folder, place->name.c_str(), S_IRWXU) != 0) {
+            return fail("create folder", item.relativePath, errno);
+        }
+        Descriptor made(openEntry(place->folder, place->name, O_RDONLY | O_DIRECTORY));
+        if (!made.valid() || !giveAway(made.get())) {
+            return fail("create folder", item.relativePath, errno);
+        }
+        if (item.relativePath.empty()) {
+            root_ = std::move(made);
+        }
+        folders_.push_back(item);
+        return true;
+    }
+
+    bool writeFile(const TransferItem& item, FileContent& content,
+                   const ContentProgress& progress) override {
+        const auto place = locate(item.relativePath);
+        if (!place) {
+            return false;
+        }
+        const mode_t bits = bitsFor(item);
+        Descriptor out(
+            openEntry(place->folder, place->name, O_WRONLY | O_CREAT | O_EXCL, S_IRUSR | S_IWUSR));
+        if (!out.valid() || !giveAway(out.get())) {
+            return fail("create", item.relativePath, errno);
+        }
+        if (!(content.fd >= 0 ? copyFileContents(content.fd, out.get(), progress)
+                              : readInto(content, out.get(), progress))) {
+            // A stop asked for is no failure to tell.
+            return errno != ECANCELED && fail("copy into", item.relativePath, errno);
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
+        if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
+            return fail("write", item.relativePath, errno);
+        }
+        return true;
+    }
+
+    bool makeLink(const TransferItem& item) override {
+        const auto place = locate(item.relativePath);
+        if (!place) {
+            return false;
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
+        if (::symlinkat(item.linkTarget.c_str(), place->folder, place->name.c_str()) != 0 ||
+            ((plan_.owner || plan_.group) &&
+             ::fchownat(place->folder, place->name.c_str(), ownerId(), groupId(),
+                        AT_SYMLINK_NOFOLLOW) != 0) ||
+            ::utimensat(place->folder, place->name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            return fail("create link", item.relativePath, errno);
+        }
+        return true;
+    }
+
+    bool finish() override {
+        cached_.reset();
+        // Deepest first, so that a read-only folder is closed only once all inside it is done.
+        std::stable_sort(folders_.begin(), folders_.end(), [](const auto& a, const auto& b) {
+            return std::count(a.relativePath.begin(), a.relativePath.end(), '/') +
+                       !a.relativePath.empty() >
+                   std::count(b.relativePath.begin(), b.relativePath.end(), '/') +
+                       !b.relativePath.empty();
+        });
+        for (const TransferItem& item : folders_) {
+            const auto names = splitRelative(item.relativePath);
+            const Descriptor folder = openFolderAt(root_.get(), names.value_or(Names{}));
+            struct stat status {};
+            const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
+            // A set-group-ID bit the folder took from its parent keeps new items in its group.
+            if (!folder.valid() || ::fstat(folder.get(), &status) != 0 ||
+                ::fchmod(folder.get(), bitsFor(item) | (status.st_mode & S_ISGID)) != 0 ||
+                ::futimens(folder.get(), times) != 0) {
+                return fail("set permissions and times of", item.relativePath, errno);
+            }
+        }
+        return true;
+    }
+
+private:
+    using Names = std::vector<std::string>;
+    struct Place {
+        int folder;
+        std::string name;
+    };
+
+    // The open folder an item goes into and its name there.
+    std::optional<Place> locate(const std::string& relative) {
+        auto names = splitRelative(relative);
+        if (!names || (names->empty() != !root_.valid())) {
+            errno = EINVAL;
+            fail("create", relative, EINVAL);
+            return std::nullopt;
+        }
+        if (names->empty()) {
+            return Place{parent_.get(), name_};
+        }
+        std::string name = std::move(names->back());
+        names->pop_back();
+        // Items mostly arrive folder by folder: the last folder stays open.
+        if (!cached_.valid() || cachedNames_ != *names) {
+            cached_ = openFolderAt(root_.get(), *names);
+            cachedNames_ = *names;
+            if (!cached_.valid()) {
+                fail("create", relative, errno);
+                return std::nullopt;
+            }
+        }
+        return Place{cached_.get(), std::move(name)};
+    }
+
+    // The source's bits less set-id and sticky, with what the plan and the folder's default ACL
+    // add. Under a default ACL the group bits set its mask, so they get the owner's bits: the
+    // entries the ACL grants (the server's account, say) are then cut down to no less than the
+    // owner has, not to what the group had.
+    mode_t bitsFor(const TransferItem& item) const {
+        auto bits = static_cast<mode_t>(item.permissions & 0777);
+        if (acl_) {
+            bits = (bits & ~mode_t{0070}) | ((bits & 0700) >> 3);
+        } else if (plan_.groupWritable && (bits & S_IWUSR) != 0) {
+            bits |= S_IWGRP;
+        }
+        return bits;
+    }
+
+    uid_t ownerId() const { return plan_.owner ? *plan_.owner : static_cast<uid_t>(-1); }
+    gid_t groupId() const { return plan_.group ? *plan_.group : static_cast<gid_t>(-1); }
+
+    bool giveAway(int fd) const {
+        return (!plan_.owner && !plan_.group) || ::fchown(fd, ownerId(), groupId()) == 0;
+    }
+
+    static bool readInto(FileContent& content, int out, const ContentProgress& progress) {
+        if (!content.read) {
+            errno = EINVAL;
+            return false;
+        }
+        std::vector<char> buffer(chunkBytes);
+        for (;;) {
+            const auto got = content.read(buffer.data(), buffer.size());
+            if (!got || *got > buffer.size()) {
+                errno = EIO;
+                return false;
+            }
+            if (*got == 0) {
+                return true;
+            }
+            for (std::size_t written = 0; written < *got;) {
+                const ssize_t put = ::write(out, buffer.data() + written, *got - written);
+                if (put <= 0 && errno != EINTR) {
+                    errno = put == 0 ? EIO : errno;
+                    return false;
+                }
+                written += put > 0 ? static_cast<std::size_t>(put) : 0;
+            }
+            if (progress && !progress(*got)) {
+                errno = ECANCELED;
+                return false;
+            }
+        }
+    }
+
+    bool fail(const char* operation, const std::string& inside, int error) {
+        folder_.noteFailure(
+            {operation, folder_.pathOf(inside.empty() ? relative_ : relative_ + "/" + inside),
+             error == ELOOP ? make_error_code(FileProblem::LinkNotFollowed) : systemError(error)});
+        return false;
+    }
+
+    LocalServerFolder& folder_;
+    std::string relative_; // the tree's, in the server folder
+    Descriptor parent_;    // the folder the tree is made in
+    std::string name_;     // the tree's name there
+    OwnershipPlan plan_;
+    bool acl_;
+    Descriptor root_; // the tree, once made
+    std::vector<TransferItem> folders_;
+    Descriptor cached_;
+    Names cachedNames_;
+};
+
+} // namespace
+
+std::unique_ptr<TreeSink> LocalServerFolder::receiveTree(const std::string& relative,
+                                                         const OwnershipPlan& ownership) {
+    auto parent = openParent(relative, "create folder");
+    if (!parent) {
+        return nullptr;
+    }
+    return std::make_unique<LocalTreeSink>(*this, relative, std::move(parent->folder),
+                                           std::move(parent->name), ownership);
+}
+
+} // namespace Plovermantle

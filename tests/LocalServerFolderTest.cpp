@@ -1,0 +1,485 @@
+// The server folder of this computer as other accounts meet it: one exchanging entries while the
+// app cleans up, the server's account writing the world it was given, the game saving into a world
+// while it is copied, and copies from two places racing for the lock.
+#include "platform/LocalServerFolder.h"
+
+#include "platform/LocalWorldSource.h"
+#include "support/TestSupport.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace Plovermantle;
+using namespace Plovermantle::Testing;
+namespace fs = std::filesystem;
+using Layout = std::vector<std::string>;
+
+namespace {
+
+constexpr uid_t serverUser = 12345; // the server's account
+constexpr uid_t desktopUser = 34567;
+constexpr gid_t sharedGroup = 23456;
+
+// Runs `work` in a child process as `user` (root stays root) with the supplementary groups given;
+// answers whether it succeeded.
+bool runAs(uid_t user, std::vector<gid_t> groups, const std::function<bool()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped =
+            user == 0 || (::setgroups(groups.size(), groups.data()) == 0 &&
+                          ::setresgid(user, user, user) == 0 && ::setresuid(user, user, user) == 0);
+        ::_exit(dropped && work() ? 0 : 1);
+    }
+    int status = -1;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+// Copies the world folder `world` into `folder` as `name`, through a sink that calls `meddle` after
+// each file it writes.
+WorldSource::SendResult copyWorld(const fs::path& world, LocalServerFolder& folder,
+                                  const std::string& name, const OwnershipPlan& plan = {},
+                                  const std::function<void(const TransferItem&)>& meddle = {}) {
+    struct Meddling : TreeSink {
+        TreeSink& sink;
+        const std::function<void(const TransferItem&)>& meddle;
+        Meddling(TreeSink& s, const std::function<void(const TransferItem&)>& m)
+            : sink(s), meddle(m) {}
+        bool makeFolder(const TransferItem& item) override { return sink.makeFolder(item); }
+        bool makeLink(const TransferItem& item) override { return sink.makeLink(item); }
+        bool finish() override { return sink.finish(); }
+        bool writeFile(const TransferItem& item, FileContent& content,
+                       const ContentProgress& progress) override {
+            const bool written = sink.writeFile(item, content, progress);
+            if (meddle) {
+                meddle(item);
+            }
+            return written;
+        }
+    };
+    const auto source = LocalWorldSource::open(world.string());
+    const auto sink = folder.receiveTree(name, plan);
+    if (!source || !sink) {
+        return WorldSource::SendResult::Failed;
+    }
+    Meddling meddling(*sink, meddle);
+    const auto sent = source->sendTo(meddling, {});
+    return sent == WorldSource::SendResult::Sent && !sink->finish()
+               ? WorldSource::SendResult::Failed
+               : sent;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(OwnershipPlan)
+Q_DECLARE_METATYPE(WorldSource::SendResult)
+Q_DECLARE_METATYPE(LockOutcome)
+
+class LocalServerFolderTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    fs::path root;
+    fs::path server;
+
+    std::unique_ptr<LocalServerFolder> openServer() {
+        return LocalServerFolder::open(server.string());
+    }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        root = dir->path().toStdString();
+        server = root / "server";
+        fs::create_directories(server);
+        // Open to the other accounts the tests act as.
+        QCOMPARE(::chmod(root.c_str(), 0755), 0);
+    }
+
+    // Every kind of item a world holds arrives as it was, less what never belongs in a world (a
+    // pipe, set-id and sticky bits), and a recount finds what the source announced.
+    void copiesAWorldWhole() {
+        Layout world = sampleWorld;
+        world.insert(world.end(), {"f:setid=x", "m:setid=07755"});
+        buildTree(root / "World", world);
+        auto folder = openServer();
+        QCOMPARE(copyWorld(root / "World", *folder, "World"), WorldSource::SendResult::Sent);
+        QCOMPARE(modeOf(server / "World/setid"), mode_t{0755});
+        Snapshot expected = snapshotTree(root / "World"); // pipes are left out of it
+        Snapshot copied = snapshotTree(server / "World");
+        expected.erase("setid");
+        copied.erase("setid");
+        QCOMPARE(copied, expected);
+        QCOMPARE(folder->countTree("World"), LocalWorldSource::open(root / "World")->totals());
+    }
+
+    // A file from a source with no descriptor (an archive) arrives whole through its reader, in
+    // pieces of any size; told to stop, the sink stops with no failure to tell.
+    void writesFromAReader_data() {
+        QTest::addColumn<std::uint64_t>("stopAfter"); // bytes; 0 never
+        QTest::newRow("whole") << std::uint64_t{0};
+        QTest::newRow("stopped") << std::uint64_t{1};
+    }
+
+    void writesFromAReader() {
+        QFETCH(std::uint64_t, stopAfter);
+        std::string data(3 << 20, 'a');
+        for (std::size_t i = 0; i < data.size(); i += 4099) {
+            data[i] = static_cast<char>('b' + i % 7);
+        }
+        std::size_t given = 0;
+        FileContent content{-1, [&](char* buffer, std::size_t capacity) {
+                                // Short reads, as an archive's decoder gives.
+                                const std::size_t n =
+                                    std::min({capacity, data.size() - given, std::size_t{700'000}});
+                                std::copy_n(data.data() + given, n, buffer);
+                                given += n;
+                                return std::optional(n);
+                            }};
+        std::uint64_t told = 0;
+        auto folder = openServer();
+        const auto sink = folder->receiveTree("World", {});
+        QVERIFY(sink->makeFolder({"", ItemKind::Folder, 0, 0755, {}, {}}));
+        const bool written =
+            sink->writeFile({"f", ItemKind::RegularFile, data.size(), 0644, {}, {}}, content,
+                            [&](std::uint64_t bytes) {
+                                told += bytes;
+                                return stopAfter == 0 || told < stopAfter;
+                            });
+        QCOMPARE(written, stopAfter == 0);
+        QVERIFY(!folder->takeFailure());
+        if (written) {
+            QVERIFY(sink->finish());
+            QCOMPARE(told, std::uint64_t{data.size()});
+            QVERIFY(readFile(server / "World/f") == data);
+        }
+    }
+
+    // Cleaning up a leftover in a folder others can write: only the user's own items go, nothing
+    // is followed, and an entry exchanged for a link to a private folder meanwhile never changes
+    // that folder.
+    void removesOnlyOwnItems_data() {
+        QTest::addColumn<uid_t>("user");
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<Layout>("foreign"); // handed to the server's account
+        QTest::addColumn<Layout>("left");    // what is still there after
+        const Layout readOnly{"f:top/ro/f=x", "m:top/ro=0555", "d:top/none"};
+        QTest::newRow("own, with read-only and closed folders")
+            << desktopUser << readOnly << Layout{} << Layout{};
+        QTest::newRow("another account's leftover")
+            << desktopUser << Layout{"f:top/a=x", "m:top=0777"} << Layout{"top", "top/a"}
+            << Layout{"top", "top/a"};
+        QTest::newRow("another account's file in ours")
+            << desktopUser << Layout{"f:top/mine=x", "f:top/theirs=y"} << Layout{"top/theirs"}
+            << Layout{"top", "top/theirs"};
+        QTest::newRow("root's, given to the server")
+            << uid_t{0} << readOnly << Layout{"top/ro", "top/ro/f"} << Layout{};
+    }
+
+    void removesOnlyOwnItems() {
+        QFETCH(uid_t, user);
+        QFETCH(Layout, layout);
+        QFETCH(Layout, foreign);
+        QFETCH(Layout, left);
+        if (::geteuid() != 0) {
+            QSKIP("acting as two accounts needs root");
+        }
+        buildTree(server, layout);
+        QCOMPARE(::lchown(server.c_str(), user, user), 0);
+        for (const auto& item : fs::recursive_directory_iterator(server)) {
+            QCOMPARE(::lchown(item.path().c_str(), user, user), 0);
+        }
+        for (const std::string& item : foreign) {
+            QCOMPARE(::lchown((server / item).c_str(), serverUser, serverUser), 0);
+        }
+        if (fs::exists(server / "top/none")) {
+            QCOMPARE(::chmod((server / "top/none").c_str(), 0), 0);
+        }
+        const bool whole = left.empty();
+        QVERIFY(runAs(user, {}, [&] { return openServer()->removeTree("top") == whole; }));
+        Layout remaining;
+        for (const char* item : {"top", "top/a", "top/mine", "top/theirs", "top/ro"}) {
+            if (fs::symlink_status(server / item).type() != fs::file_type::not_found) {
+                remaining.push_back(item);
+            }
+        }
+        QCOMPARE(remaining, left);
+    }
+
+    void exchangedEntryNeverOpensAPrivateFolder() {
+        if (::geteuid() != 0) {
+            QSKIP("acting as two accounts needs root");
+        }
+        // The user's leftover holds a folder anyone may write; the server's account keeps
+        // exchanging a folder of its own there with a link to the user's private folder.
+        buildTree(root,
+                  {"d:private", "m:private=0700", "d:server/top/open", "m:server/top/open=0777",
+                   "f:server/top/open/x/ro/f=x", "m:server/top/open/x/ro=0555",
+                   "m:server/top/open/x=0777", "l:server/top/open/y>../../../private"});
+        for (const char* item : {"private", "server", "server/top", "server/top/open"}) {
+            QCOMPARE(::chown((root / item).c_str(), desktopUser, desktopUser), 0);
+        }
+        for (const char* item : {"x", "x/ro", "x/ro/f", "y"}) {
+            QCOMPARE(::lchown((server / "top/open" / item).c_str(), serverUser, serverUser), 0);
+        }
+        const pid_t swapper = ::fork();
+        if (swapper == 0) {
+            ::setresgid(serverUser, serverUser, serverUser);
+            ::setresuid(serverUser, serverUser, serverUser);
+            const fs::path x = server / "top/open/x";
+            const fs::path y = server / "top/open/y";
+            for (;;) {
+                // The link again, under whichever name the app removed it from.
+                ::symlink("../../../private", x.c_str());
+                ::symlink("../../../private", y.c_str());
+                ::renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
+            }
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const bool cleaned = runAs(desktopUser, {}, [&] {
+            while (std::chrono::steady_clock::now() < until) {
+                openServer()->removeTree("top");
+            }
+            return true;
+        });
+        ::kill(swapper, SIGKILL);
+        ::waitpid(swapper, nullptr, 0);
+        QVERIFY(cleaned);
+        QCOMPARE(modeOf(root / "private"), mode_t{0700});
+        QVERIFY(fs::exists(server / "top/open/x/ro/f") || fs::exists(server / "top/open/y/ro/f"));
+    }
+
+    // The server running as its own account can open the world it was given and save into it:
+    // as root the world is given to that account; a member of the folder's group gives it the
+    // group and group write; a default ACL granting that account access is not masked away.
+    void serverAccountWritesTheWorld_data() {
+        QTest::addColumn<uid_t>("copier");
+        QTest::addColumn<mode_t>("serverMode");
+        QTest::addColumn<bool>("acl");
+        QTest::addColumn<OwnershipPlan>("plan");
+        QTest::newRow("root gives it away")
+            << uid_t{0} << mode_t{0755} << false << OwnershipPlan{serverUser, sharedGroup, false};
+        QTest::newRow("group member, set-group-ID folder")
+            << desktopUser << mode_t{02775} << false
+            << OwnershipPlan{std::nullopt, sharedGroup, true};
+        QTest::newRow("default ACL") << uid_t{0} << mode_t{0755} << true << OwnershipPlan{};
+    }
+
+    void serverAccountWritesTheWorld() {
+        QFETCH(uid_t, copier);
+        QFETCH(mode_t, serverMode);
+        QFETCH(bool, acl);
+        QFETCH(OwnershipPlan, plan);
+        if (::geteuid() != 0) {
+            QSKIP("acting as two accounts needs root");
+        }
+        buildTree(root / "World", {"f:level.dat=l", "f:region/r.0.0.mca=r",
+                                   "m:region/r.0.0.mca=0644", "m:region=0755"});
+        QCOMPARE(::chown(server.c_str(), serverUser, sharedGroup), 0);
+        QCOMPARE(::chmod(server.c_str(), serverMode), 0);
+        if (acl) {
+            const std::string set = "setfacl -d -m u:" + std::to_string(serverUser) + ":rwx " +
+                                    server.string() + " && chown root " + server.string();
+            if (std::system(set.c_str()) != 0) {
+                QSKIP("setfacl is missing");
+            }
+        }
+        QVERIFY(runAs(copier, {sharedGroup}, [&] {
+            return copyWorld(root / "World", *openServer(), "World", plan) ==
+                   WorldSource::SendResult::Sent;
+        }));
+        const fs::path world = server / "World";
+        QVERIFY(runAs(serverUser, {sharedGroup}, [&] {
+            const int lock = ::open((world / "session.lock").c_str(), O_WRONLY | O_CREAT, 0644);
+            const int region = ::open((world / "region/r.0.0.mca").c_str(), O_WRONLY | O_APPEND);
+            return lock >= 0 && region >= 0 && ::write(region, "x", 1) == 1;
+        }));
+    }
+
+    // A world the game saves into or opens while it is copied is refused, not copied torn.
+    void refusesASourceThatChanges_data() {
+        QTest::addColumn<int>("change"); // 0 none, 1 a file grows, 2 a file is rewritten, 3 locked
+        QTest::addColumn<WorldSource::SendResult>("result");
+        QTest::newRow("untouched") << 0 << WorldSource::SendResult::Sent;
+        QTest::newRow("a file grows") << 1 << WorldSource::SendResult::SourceChanged;
+        QTest::newRow("a file is rewritten") << 2 << WorldSource::SendResult::SourceChanged;
+        QTest::newRow("the game opens it") << 3 << WorldSource::SendResult::SourceChanged;
+    }
+
+    void refusesASourceThatChanges() {
+        QFETCH(int, change);
+        QFETCH(WorldSource::SendResult, result);
+        buildTree(root / "World", {"f:level.dat=l", "f:session.lock=", "f:region/r.0.0.mca=r"});
+        const fs::path region = root / "World/region/r.0.0.mca";
+        const int game = ::open((root / "World/session.lock").c_str(), O_RDWR);
+        const auto meddle = [&](const TransferItem& item) {
+            if (item.relativePath != "region/r.0.0.mca") {
+                return;
+            }
+            // Grown with its time kept, or its time changed with its size kept.
+            const timespec then[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
+            const timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            if (change == 1) {
+                writeFile(region, "region grown");
+            }
+            if (change == 1 || change == 2) {
+                ::utimensat(AT_FDCWD, region.c_str(), change == 1 ? then : now, 0);
+            }
+            if (change == 3) {
+                ::fcntl(game, F_OFD_SETLK, &lock);
+            }
+        };
+        QCOMPARE(copyWorld(root / "World", *openServer(), "World", {}, meddle), result);
+        ::close(game);
+    }
+
+    // Whether the server holds a world's session.lock: a pipe or link in its place is no lock,
+    // and nothing there holds none.
+    void sessionLockHeld_data() {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<std::string>("locked"); // the file a process holds a lock on
+        QTest::addColumn<bool>("held");
+        const std::string lock = "server/W/session.lock";
+        QTest::newRow("held") << Layout{"f:" + lock + "="} << lock << true;
+        QTest::newRow("free") << Layout{"f:" + lock + "="} << std::string() << false;
+        QTest::newRow("no world") << Layout{} << std::string() << false;
+        QTest::newRow("a pipe") << Layout{"p:" + lock} << std::string() << false;
+        QTest::newRow("a link to a held file")
+            << Layout{"f:L=", "l:" + lock + ">../../L"} << std::string("L") << false;
+    }
+
+    void sessionLockHeld() {
+        QFETCH(Layout, layout);
+        QFETCH(std::string, locked);
+        QFETCH(bool, held);
+        buildTree(root, layout);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        const int holder = locked.empty() ? -1 : ::open((root / locked).c_str(), O_RDWR);
+        QVERIFY(locked.empty() || ::fcntl(holder, F_OFD_SETLK, &lock) == 0);
+        QCOMPARE(openServer()->isLockHeld("W/session.lock"), std::optional(held));
+        ::close(holder);
+    }
+
+    // The copy lock: taken when free or left by a process of this computer that is gone; refused,
+    // with who holds it, when held or left by another computer; a link in its place is not
+    // followed. Breaking it removes only a lock no one holds.
+    void copyLock_data() {
+        QTest::addColumn<std::string>("existing"); // "" none, "live" held, else the file's text
+        QTest::addColumn<LockOutcome>("outcome");
+        QTest::addColumn<std::string>("holderHost");
+        QTest::addColumn<bool>("broken");
+        const std::string here = hostName();
+        QTest::newRow("free") << std::string() << LockOutcome::Taken << std::string() << true;
+        QTest::newRow("held here")
+            << std::string("live") << LockOutcome::HeldElsewhere << here << false;
+        QTest::newRow("left here") << "host=" + here + "\npid=1\nsince=2026-01-01T00:00:00Z\n"
+                                   << LockOutcome::Taken << std::string() << true;
+        QTest::newRow("left elsewhere")
+            << std::string("host=elsewhere\npid=7\nsince=2026-01-01T00:00:00Z\n")
+            << LockOutcome::HeldElsewhere << std::string("elsewhere") << true;
+        QTest::newRow("unreadable")
+            << std::string("\x01\x02") << LockOutcome::HeldElsewhere << std::string() << true;
+        QTest::newRow("a link") << std::string("link") << LockOutcome::Failed << std::string()
+                                << false;
+    }
+
+    void copyLock() {
+        QFETCH(std::string, existing);
+        QFETCH(LockOutcome, outcome);
+        QFETCH(std::string, holderHost);
+        QFETCH(bool, broken);
+        const fs::path file = server / ".plovermantle.lock";
+        auto folder = openServer();
+        CopyLockAttempt live;
+        if (existing == "live") {
+            live = openServer()->lockExclusively(".plovermantle.lock");
+            QCOMPARE(live.outcome, LockOutcome::Taken);
+        } else if (existing == "link") {
+            buildTree(root, {"f:target=t", "l:server/.plovermantle.lock>../target"});
+        } else if (!existing.empty()) {
+            writeFile(file, existing);
+        }
+        auto attempt = folder->lockExclusively(".plovermantle.lock");
+        QCOMPARE(attempt.outcome, outcome);
+        QCOMPARE(attempt.holder.host, holderHost);
+        QCOMPARE(attempt.holder.readable, !holderHost.empty());
+        QVERIFY(existing != "link" || (fs::is_symlink(file) && readFile(root / "target") == "t"));
+        if (outcome == LockOutcome::Taken) {
+            QVERIFY(readFile(file).starts_with(
+                "host=" + hostName() + "\npid=" + std::to_string(::getpid()) + "\nsince=20"));
+            attempt.lock.reset();
+            QVERIFY(!fs::exists(file));
+        } else if (outcome == LockOutcome::HeldElsewhere) {
+            QCOMPARE(folder->breakLock(".plovermantle.lock"), broken);
+            QCOMPARE(fs::exists(file), !broken);
+        }
+    }
+
+    // server.properties and its like: read within bounds, never through another account's link
+    // or a pipe, and replaced without following a link or leaving a temporary file behind.
+    void readsAndWritesTextFiles_data() {
+        QTest::addColumn<Layout>("layout");
+        QTest::addColumn<std::optional<std::string>>("read");
+        QTest::addColumn<bool>("foreign"); // the link is another account's
+        const std::string big(2000, 'x');
+        const auto row = [](const char* name, Layout layout, std::optional<std::string> read,
+                            bool foreign = false) {
+            QTest::newRow(name) << layout << read << foreign;
+        };
+        row("a file", {"f:server/p=level-name=a"}, "level-name=a");
+        row("too large", {"f:server/p=" + big}, std::nullopt);
+        row("a pipe", {"p:server/p"}, std::nullopt);
+        row("not UTF-8", {"f:server/p=caf\xe9"}, std::nullopt);
+        row("own link out", {"f:shared=s", "l:server/p>../shared"}, "s");
+        row("another account's link", {"f:shared=s", "l:server/p>../shared"}, std::nullopt, true);
+        row("link on the way", {"f:elsewhere/p=e", "l:server/sub>../elsewhere"}, std::nullopt);
+    }
+
+    void readsAndWritesTextFiles() {
+        QFETCH(Layout, layout);
+        QFETCH(std::optional<std::string>, read);
+        QFETCH(bool, foreign);
+        if (foreign && ::geteuid() != 0) {
+            QSKIP("handing a link to another account needs root");
+        }
+        buildTree(root, layout);
+        if (foreign) {
+            QCOMPARE(::lchown((server / "p").c_str(), serverUser, serverUser), 0);
+        }
+        const std::string name = fs::exists(server / "sub") ? "sub/p" : "p";
+        auto folder = openServer();
+        const auto text = folder->readTextFile(name, 1000);
+        QCOMPARE(text ? std::optional(text->text) : std::nullopt, read);
+        QCOMPARE(folder->takeFailure().has_value(), !read.has_value());
+        ItemInfo like;
+        like.permissions = 0640;
+        like.group = static_cast<std::uint32_t>(::getegid());
+        const bool written = folder->writeFileAtomically(name, "new", like);
+        QCOMPARE(written, name == "p");
+        if (written) {
+            QCOMPARE(readFile(server / "p"), std::string("new"));
+            QCOMPARE(modeOf(server / "p"), mode_t{0640});
+            QCOMPARE(entries(server), std::vector<std::string>{"p"});
+        }
+        QVERIFY(!fs::exists(root / "shared") || readFile(root / "shared") == "s");
+        QVERIFY(!fs::exists(root / "elsewhere/p") || readFile(root / "elsewhere/p") == "e");
+    }
+};
+
+QTEST_GUILESS_MAIN(LocalServerFolderTest)
+#include "LocalServerFolderTest.moc"
