@@ -1,14 +1,13 @@
 // The file system's Trash, for the copy that still reaches the disk by path.
-#include "platform/PosixFileSystem.h"
-
 #include "platform/Descriptors.h"
+#include "platform/PosixFileSystem.h"
 #include "platform/Trash.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
