@@ -3,7 +3,7 @@
 //
 // Usage: plovermantle_copy_bench SOURCE DESTINATION   (DESTINATION must not exist)
 
-#include "platform/PosixFileSystem.h"
+#include "platform/PathServerFolder.h"
 #include "worlds/StagedCopy.h"
 
 #include <chrono>
@@ -23,14 +23,16 @@ int main(int argc, char** argv) {
     const fs::path destination = fs::absolute(argv[2]);
     const auto start = std::chrono::steady_clock::now();
 
-    PosixFileSystem files;
+    PathServerFolder folder(destination.parent_path().string());
+    PathWorldSource world(source.string());
     WorkProgress last;
     const PlaceResult result =
-        placeCopy(files, source.string(), destination.parent_path().string(),
-                  destination.filename().string(), false, [&](const WorkProgress& progress) {
+        placeCopy(folder, world, destination.filename().string(), false, {},
+                  [&](const WorkProgress& progress) {
                       last = progress;
                       return true;
-                  });
+                  })
+            .result;
 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     rusage usage{};

@@ -2,6 +2,7 @@
 
 #include "worlds/Messages.h"
 
+#include <QString>
 #include <algorithm>
 
 namespace Plovermantle {
@@ -9,6 +10,7 @@ namespace Plovermantle {
 namespace {
 
 constexpr std::string_view levelNameKey = "level-name=";
+constexpr std::string_view propsName = "server.properties";
 
 bool asciiLowerEquals(char lineChar, char keyChar) {
     const char lower =
@@ -23,41 +25,60 @@ bool holdsLevelNameKey(std::string_view line) {
                        asciiLowerEquals) != line.end();
 }
 
-// The server reads the file as Java properties: a backslash starts an escape, a line break ends the
-// value, and blanks before the value are skipped. Everything else, non-ASCII included, is taken
-// verbatim.
+} // namespace
+
 std::string levelNameLine(std::string_view worldName) {
     std::string line(levelNameKey);
-    line.reserve(line.size() + worldName.size() + 2);
-    for (std::size_t i = 0; i < worldName.size(); ++i) {
-        const char c = worldName[i];
-        switch (c) {
-        case '\\':
+    const QString name =
+        QString::fromUtf8(worldName.data(), static_cast<qsizetype>(worldName.size()));
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i].unicode();
+        switch (unit) {
+        case u'\\':
             line += "\\\\";
-            break;
-        case '\n':
+            continue;
+        case u'\n':
             line += "\\n";
-            break;
-        case '\r':
+            continue;
+        case u'\r':
             line += "\\r";
-            break;
-        case ' ':
-        case '\t':
-        case '\f':
+            continue;
+        case u'\t':
+            line += "\\t";
+            continue;
+        case u'\f':
+            line += "\\f";
+            continue;
+        case u' ':
             // Only a leading one would be skipped; an escaped one is kept.
-            if (i == 0) {
-                line += '\\';
-            }
-            line += c;
-            break;
+            line += i == 0 ? "\\ " : " ";
+            continue;
         default:
-            line += c;
+            break;
+        }
+        if (unit < 0x20 || unit > 0x7e) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            line += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                line += hex[(unit >> shift) & 0xf];
+            }
+        } else {
+            line += static_cast<char>(unit);
         }
     }
     return line;
 }
 
-} // namespace
+bool hasLevelNameLine(std::string_view text) {
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (holdsLevelNameKey(text.substr(start, end - start))) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
 
 std::string rewriteServerPropsText(std::string_view text, std::string_view worldName) {
     const std::string replacement = levelNameLine(worldName);
@@ -77,34 +98,31 @@ std::string rewriteServerPropsText(std::string_view text, std::string_view world
     }
 }
 
-void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
-                        std::string_view worldName) {
-    FileSystem& files = platform.files;
+bool rewriteServerProps(Dialogs& dialogs, ServerFolder& folder, std::string_view worldName) {
     const auto tell = [&](const Alert& alert) {
-        platform.dialogs.runAlert(Messages::withDetails(alert, files.takeFailure()));
+        dialogs.runAlert(Messages::withDetails(alert, folder.takeFailure()));
+        return false;
     };
-    const std::string propsPath = serverFolderPath + "/server.properties";
-    const std::string backupPath = serverFolderPath + "/server.properties.backup";
-    files.takeFailure();
+    const std::string line = levelNameLine(worldName);
+    folder.takeFailure();
     // Through a link only when the user made it; then the file it leads to is rewritten.
-    const std::optional<TextFile> file = files.readTextFile(propsPath);
+    const std::optional<TextFile> file =
+        folder.readTextFile(std::string(propsName), serverPropsMaxBytes);
     if (!file) {
-        tell(Messages::propsUnreadable);
-        return;
+        return tell(Messages::propsNotRead(line));
     }
     // The backup is as private as the file it copies: it may hold the remote console's password.
-    if (!files.writeFileAtomically(backupPath, file->text, file->info)) {
-        tell(Messages::propsWriteFailed);
-        return;
+    if (!folder.writeFileAtomically(std::string(propsName) + ".backup", file->text, file->info)) {
+        return tell(Messages::propsWriteFailed);
     }
-    if (file->text.empty()) {
-        return;
+    if (!hasLevelNameLine(file->text)) {
+        return tell(Messages::noLevelNameLine(line));
     }
-    // Written even when no line matched, so that an unwritable file is told whatever it holds.
-    if (!files.writeFileAtomically(file->path, rewriteServerPropsText(file->text, worldName),
-                                   file->info)) {
-        tell(Messages::propsWriteFailed);
+    if (!folder.writeFileAtomically(file->path, rewriteServerPropsText(file->text, worldName),
+                                    file->info)) {
+        return tell(Messages::propsWriteFailed);
     }
+    return true;
 }
 
 } // namespace Plovermantle
