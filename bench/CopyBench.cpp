@@ -26,13 +26,12 @@ int main(int argc, char** argv) {
     PathServerFolder folder(destination.parent_path().string());
     PathWorldSource world(source.string());
     WorkProgress last;
-    const PlaceResult result =
-        placeCopy(folder, world, destination.filename().string(), false, {},
-                  [&](const WorkProgress& progress) {
-                      last = progress;
-                      return true;
-                  })
-            .result;
+    const PlaceResult result = placeCopy(folder, world, destination.filename().string(), false, {},
+                                         [&](const WorkProgress& progress) {
+                                             last = progress;
+                                             return true;
+                                         })
+                                   .result;
 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     rusage usage{};

@@ -121,7 +121,8 @@ std::map<std::string, Snapshot> trashed(const fs::path& trash) {
 // What the server folder keeps of old worlds, by name.
 std::map<std::string, Snapshot> keptIn(const fs::path& server) {
     std::map<std::string, Snapshot> items;
-    for (const std::string& stamp : fs::is_directory(server / kept) ? entries(server / kept) : Layout{}) {
+    for (const std::string& stamp :
+         fs::is_directory(server / kept) ? entries(server / kept) : Layout{}) {
         for (const std::string& item : entries(server / kept / stamp)) {
             items[item] = snapshotTree(server / kept / stamp / item);
         }
@@ -145,7 +146,7 @@ struct LockCase {
     bool atFlush = false;      // it is taken, or a staged file lost, only as the copy flushes
     bool copyLockHeld = false; // another copy of this computer holds the server folder
     std::deque<int> answers = {};
-    Layout after = {};         // what the server folder holds afterwards
+    Layout after = {}; // what the server folder holds afterwards
     CopyOutcome outcome = CopyOutcome::Failed;
     std::optional<Account> account = {};
 };
@@ -188,8 +189,11 @@ QString javaValue(const std::string& line, bool utf8) {
             value += QChar(raw.mid(i + 1, 4).toUShort(nullptr, 16));
             i += 4;
         } else {
-            value += c == 't' ? QChar('\t') : c == 'n' ? QChar('\n') : c == 'r' ? QChar('\r')
-                                                       : c == 'f' ? QChar('\f') : c;
+            value += c == 't'   ? QChar('\t')
+                     : c == 'n' ? QChar('\n')
+                     : c == 'r' ? QChar('\r')
+                     : c == 'f' ? QChar('\f')
+                                : c;
         }
     }
     return value;
@@ -226,10 +230,13 @@ private slots:
         row("replaces a link, not its target", {"World", "linked", replaced, world});
         row("with its Nether and End", {"World", "full", replaced, all});
         row("only a Nether", {"World", "nether", replaced, {"World_nether"}});
-        row("no Trash: kept in the folder",
-            {.world = "World", .server = "full", .alerts = replaced, .toKeep = all,
-             .dataHome = "plain/World/share"});
-        row("copy cannot take the place", {.world = "World", .server = "full",
+        row("no Trash: kept in the folder", {.world = "World",
+                                             .server = "full",
+                                             .alerts = replaced,
+                                             .toKeep = all,
+                                             .dataHome = "plain/World/share"});
+        row("copy cannot take the place", {.world = "World",
+                                           .server = "full",
                                            .alerts = {worldExists, unableToReplace},
                                            .placeFails = true});
         row("Cancel keeps what is there", {"World", "taken", {worldExists}, {}, {}, cancel});
@@ -248,7 +255,8 @@ private slots:
         row("server folder is the world", {"World", "saves/World", {serverInsideWorld}});
         row("server folder deep in the world", {"World", "saves/World/DIM-1", {serverInsideWorld}});
         row("inside the world through a link", {"World", "link-to-world", {serverInsideWorld}});
-        row("world inside what it replaces", {.world = "World", .server = "outer",
+        row("world inside what it replaces", {.world = "World",
+                                              .server = "outer",
                                               .alerts = {worldInsideReplaced},
                                               .saves = "outer/World/saves"});
         row("world gone", {"Gone", "server", {unableToCopy}});
@@ -300,8 +308,10 @@ private slots:
                 total = static_cast<int>(calls.size());
                 clearing = calls[i].path == leftover ? static_cast<int>(i) + 1 : clearing;
             }
-            const FolderCall failed = n == 0 ? FolderCall{} : calls[static_cast<std::size_t>(n) - 1];
-            const QByteArray where = QByteArray::fromStdString(failed.operation + ' ' + failed.path);
+            const FolderCall failed =
+                n == 0 ? FolderCall{} : calls[static_cast<std::size_t>(n) - 1];
+            const QByteArray where =
+                QByteArray::fromStdString(failed.operation + ' ' + failed.path);
             // A folder whose bits could not be set keeps its owner's write bit, whole all the same.
             const std::string unset =
                 failed.operation == "setPermissions" ? c.server + "/" + failed.path : "";
@@ -315,10 +325,10 @@ private slots:
             for (auto [item, items] : old) {
                 items.erase("");
                 const bool here = !copied && fs::exists(fs::symlink_status(s.server / item));
-                const bool binned = inTrash.contains(item) && inTrash[item].erase("") &&
-                                    inTrash[item] == items;
-                const bool isKept = inKept.contains(item) && inKept[item].erase("") &&
-                                    inKept[item] == items;
+                const bool binned =
+                    inTrash.contains(item) && inTrash[item].erase("") && inTrash[item] == items;
+                const bool isKept =
+                    inKept.contains(item) && inKept[item].erase("") && inKept[item] == items;
                 QVERIFY2(here + binned + isKept == 1, where);
                 if (binned) {
                     toTrash.push_back(item);
@@ -365,7 +375,7 @@ private slots:
                              told.back() == unableToReplace || told.back() == serverFolderUnusable,
                          where);
                 const Alert& last = c.alerts.back();
-                QVERIFY2(n > 0 || outcome == (last == worldExists          ? CopyOutcome::WorldExists
+                QVERIFY2(n > 0 || outcome == (last == worldExists ? CopyOutcome::WorldExists
                                               : last == noServerProperties ? CopyOutcome::Cancelled
                                                                            : CopyOutcome::Failed),
                          where);
@@ -392,7 +402,8 @@ private slots:
                 const auto theirs = [&] {
                     Snapshot items = snapshotTree(s.server);
                     std::erase_if(items, [](const auto& item) {
-                        return item.first.empty() || item.first.starts_with(".plovermantle-staging");
+                        return item.first.empty() ||
+                               item.first.starts_with(".plovermantle-staging");
                     });
                     return items;
                 };
@@ -407,7 +418,9 @@ private slots:
     // What Replace does is named, with every item it moves and where to, each name isolated.
     void replacePromptSaysWhatReplaceDoes() {
         const std::string fsi = "\u2068", pdi = "\u2069";
-        const auto q = [&](const std::string& name) { return "“" + fsi + name + pdi + "”"; };
+        const auto q = [&](const std::string& name) {
+            return "“" + fsi + name + pdi + "”";
+        };
         QCOMPARE(replacePrompt({"Beta", "Beta_nether", "Beta_the_end"}, "/srv/mc", false)
                      .informativeText,
                  "Do you want to replace? Replace moves " + q("Beta") + ", " + q("Beta_nether") +
@@ -480,15 +493,14 @@ private slots:
                               << OwnershipPlan{500, 600, false} << none;
         QTest::newRow("the server's own account")
             << std::optional(Account{500, {500}}) << false << OwnershipPlan{} << none;
-        QTest::newRow("in the folder's group")
-            << std::optional(Account{700, {700, 600}}) << false
-            << OwnershipPlan{std::nullopt, 600, true} << none;
+        QTest::newRow("in the folder's group") << std::optional(Account{700, {700, 600}}) << false
+                                               << OwnershipPlan{std::nullopt, 600, true} << none;
         QTest::newRow("outsider") << std::optional(Account{700, {700}}) << false << OwnershipPlan{}
                                   << std::optional<std::uint32_t>(500);
         QTest::newRow("outsider, default ACL")
             << std::optional(Account{700, {700}}) << true << OwnershipPlan{} << none;
-        QTest::newRow("account unknown") << std::optional<Account>() << false << OwnershipPlan{}
-                                         << none;
+        QTest::newRow("account unknown")
+            << std::optional<Account>() << false << OwnershipPlan{} << none;
     }
 
     void plansOwnership() {
@@ -544,8 +556,9 @@ private slots:
         s.dialogs.cancelAfterCalls = calls;
         QCOMPARE(s.copy(), CopyOutcome::Cancelled);
         QCOMPARE(s.dialogs.reportCalls, calls);
-        QCOMPARE(std::ranges::any_of(s.folder.calls, [](auto& c) { return c.operation == "flush"; }),
-                 whileFlushing);
+        QCOMPARE(
+            std::ranges::any_of(s.folder.calls, [](auto& c) { return c.operation == "flush"; }),
+            whileFlushing);
         QCOMPARE(plain(s.dialogs.alerts), replacing ? Alerts{worldExists} : Alerts{});
         QCOMPARE(disk(s), before);
         QVERIFY(workingFoldersIn(s.server).empty());
@@ -602,14 +615,13 @@ private slots:
         const std::string line = "level-name=W\\u00F6rld";
         QTest::newRow("pointed") << QByteArray("a=1\nlevel-name=old\n") << Alerts{}
                                  << QByteArray("a=1\nlevel-name=W\\u00F6rld\n");
-        QTest::newRow("no level-name line") << QByteArray("motd=hi\n")
-                                            << Alerts{noLevelNameLine(line)} << QByteArray();
+        QTest::newRow("no level-name line")
+            << QByteArray("motd=hi\n") << Alerts{noLevelNameLine(line)} << QByteArray();
         QTest::newRow("empty") << QByteArray("") << Alerts{noLevelNameLine(line)} << QByteArray();
         QTest::newRow("not UTF-8") << QByteArray("motd=Gr\xf6\xdf\nlevel-name=old\n")
                                    << Alerts{propsNotRead(line)} << QByteArray();
-        QTest::newRow("over 1 MiB")
-            << QByteArray("level-name=old\n" + QByteArray(1 << 20, 'x'))
-            << Alerts{propsNotRead(line)} << QByteArray();
+        QTest::newRow("over 1 MiB") << QByteArray("level-name=old\n" + QByteArray(1 << 20, 'x'))
+                                    << Alerts{propsNotRead(line)} << QByteArray();
     }
 
     void pointsTheServerAtTheWorld() {
@@ -622,7 +634,8 @@ private slots:
         QCOMPARE(s.rewrite("Wörld"), alerts.empty());
         QCOMPARE(s.dialogs.alerts, alerts);
         QCOMPARE(bytes(readFile(s.props())), expected.isNull() ? text : expected);
-        const bool read = alerts.empty() || alerts.front() != propsNotRead("level-name=W\\u00F6rld");
+        const bool read =
+            alerts.empty() || alerts.front() != propsNotRead("level-name=W\\u00F6rld");
         QCOMPARE(bytes(readFile(s.backup())), read ? text : QByteArray("older backup"));
         // Nothing else is left in the folder, a temporary file least of all.
         QCOMPARE(entries(s.server), (Layout{"server.properties", "server.properties.backup"}));
@@ -683,12 +696,11 @@ private slots:
              .alerts = {worldCopied},
              .after = {"World", "server.properties", "server.properties.backup"},
              .outcome = done});
-        row("server's account could not write it",
-            {.alerts = {serverCannotWrite("root")},
-             .answers = {alertFirstButtonReturn + 1},
-             .after = {"server.properties"},
-             .outcome = CopyOutcome::Cancelled,
-             .account = Account{4242, {4242}}});
+        row("server's account could not write it", {.alerts = {serverCannotWrite("root")},
+                                                    .answers = {alertFirstButtonReturn + 1},
+                                                    .after = {"server.properties"},
+                                                    .outcome = CopyOutcome::Cancelled,
+                                                    .account = Account{4242, {4242}}});
     }
 
     void leavesAloneWhatOthersUse() {

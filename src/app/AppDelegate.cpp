@@ -1,11 +1,11 @@
 #include "app/AppDelegate.h"
 
 #include "app/WorldList.h"
+#include "platform/PathServerFolder.h"
+#include "platform/Paths.h"
 #include "settings/SavesFolders.h"
 #include "settings/Settings.h"
 #include "worlds/Messages.h"
-#include "platform/PathServerFolder.h"
-#include "platform/Paths.h"
 #include "worlds/WorldCopy.h"
 
 #include <QActionGroup>

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ public:
     bool writeFile(const TransferItem& item, FileContent& content,
                    const ContentProgress& progress) override {
         const std::string to = joinPath(root_, item.relativePath);
-        const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             return failed("create", to);
         }
@@ -72,7 +74,10 @@ public:
             }
         }
         const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
-        ok = ok && (plan_.owner || plan_.group ? ::fchown(fd, plan_.owner.value_or(-1u), plan_.group.value_or(-1u)) == 0 : true) &&
+        ok = ok &&
+             (plan_.owner || plan_.group
+                  ? ::fchown(fd, plan_.owner.value_or(-1u), plan_.group.value_or(-1u)) == 0
+                  : true) &&
              ::fchmod(fd, keptBits(item.permissions, plan_)) == 0 && ::futimens(fd, times) == 0;
         const int error = errno;
         ::close(fd);
@@ -94,7 +99,8 @@ public:
             const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(it->modified)};
             struct stat status {};
             if (::lstat(to.c_str(), &status) != 0 ||
-                ::chmod(to.c_str(), keptBits(it->permissions, plan_) | (status.st_mode & S_ISGID)) != 0 ||
+                ::chmod(to.c_str(),
+                        keptBits(it->permissions, plan_) | (status.st_mode & S_ISGID)) != 0 ||
                 ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
                 return failed("set the attributes of", to);
             }
@@ -129,9 +135,12 @@ std::optional<std::vector<TransferItem>> walkTree(const std::string& root, FileF
             failure = {"examine", path, systemError(errno)};
             return false;
         }
-        TransferItem item{relative, ItemKind::Special, static_cast<std::uint64_t>(status.st_size),
+        TransferItem item{relative,
+                          ItemKind::Special,
+                          static_cast<std::uint64_t>(status.st_size),
                           static_cast<std::uint32_t>(status.st_mode & 07777),
-                          {status.st_mtim.tv_sec, status.st_mtim.tv_nsec}, {}};
+                          {status.st_mtim.tv_sec, status.st_mtim.tv_nsec},
+                          {}};
         if (S_ISDIR(status.st_mode)) {
             item.kind = ItemKind::Folder;
         } else if (S_ISREG(status.st_mode)) {
@@ -297,7 +306,8 @@ std::optional<TextFile> PathServerFolder::readTextFile(const std::string& relati
                                                        std::size_t maxBytes) {
     const std::string file = path(relative);
     struct stat status {};
-    if (::stat(file.c_str(), &status) == 0 && static_cast<std::uint64_t>(status.st_size) > maxBytes) {
+    if (::stat(file.c_str(), &status) == 0 &&
+        static_cast<std::uint64_t>(status.st_size) > maxBytes) {
         noteFailure({"read", file, std::make_error_code(std::errc::file_too_large)});
         return std::nullopt;
     }
@@ -305,6 +315,7 @@ std::optional<TextFile> PathServerFolder::readTextFile(const std::string& relati
     if (!text) {
         return std::nullopt;
     }
+    text->path = std::filesystem::path(text->path).lexically_normal().string();
     if (!text->path.starts_with(root_ + '/')) {
         noteFailure({"read", file, make_error_code(FileProblem::LinkNotFollowed)});
         return std::nullopt;
@@ -334,7 +345,8 @@ CopyLockAttempt PathServerFolder::lockExclusively(const std::string& relative) {
         copy.holder.readable = file.getLockInfo(&pid, &host, &application);
         copy.holder.pid = pid;
         copy.holder.host = host.toStdString();
-        copy.holder.since = QFileInfo(name).lastModified().toUTC().toString(Qt::ISODate).toStdString();
+        copy.holder.since =
+            QFileInfo(name).lastModified().toUTC().toString(Qt::ISODate).toStdString();
     }
     return copy;
 }
@@ -358,7 +370,8 @@ std::optional<TreeTotals> PathWorldSource::totals() {
     return totalsOf(*items);
 }
 
-WorldSource::SendResult PathWorldSource::sendTo(TreeSink& sink, const WorkProgressReport& progress) {
+WorldSource::SendResult PathWorldSource::sendTo(TreeSink& sink,
+                                                const WorkProgressReport& progress) {
     FileFailure failure;
     const auto items = walkTree(root_, failure);
     if (!items) {

@@ -86,8 +86,7 @@ inline Alert replacePrompt(const std::vector<std::string>& items, const std::str
                            bool remote) {
     Alert alert = worldExists;
     alert.informativeText += " Replace moves " + quotedList(items) + " in " + quoted(folder) +
-                             (remote ? " to its " + std::string(".plovermantle-replaced") + " folder."
-                                     : " to the Trash.");
+                             (remote ? " to its .plovermantle-replaced folder." : " to the Trash.");
     return alert;
 }
 

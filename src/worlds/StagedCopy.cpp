@@ -61,7 +61,8 @@ std::optional<std::string> freeKeepName(ServerFolder& folder,
             return name;
         }
     }
-    folder.noteFailure({"keep old worlds in", parent, std::make_error_code(std::errc::file_exists)});
+    folder.noteFailure(
+        {"keep old worlds in", parent, std::make_error_code(std::errc::file_exists)});
     return std::nullopt;
 }
 
@@ -85,10 +86,10 @@ void openForMove(ServerFolder& folder, OldItem& item) {
 // Every old item to the Trash, each from its own place so that the Trash knows where it came
 // from, then the copy into place. Nothing when no Trash takes one of them: then every one is back.
 std::optional<PlaceResult> replaceThroughTrash(ServerFolder& folder, std::vector<OldItem>& items,
-                                               const std::string& staged,
-                                               const std::string& name) {
+                                               const std::string& staged, const std::string& name) {
     std::size_t trashed = 0;
-    while (trashed < items.size() && (items[trashed].trashed = folder.moveToTrash(items[trashed].name))) {
+    while (trashed < items.size() &&
+           (items[trashed].trashed = folder.moveToTrash(items[trashed].name))) {
         ++trashed;
     }
     const bool allTrashed = trashed == items.size();
@@ -119,7 +120,8 @@ PlaceResult replaceByKeeping(ServerFolder& folder, const std::vector<OldItem>& i
         return PlaceResult::ReplaceFailed;
     }
     std::size_t moved = 0;
-    while (moved < items.size() && folder.rename(items[moved].name, inside(*keep, items[moved].name))) {
+    while (moved < items.size() &&
+           folder.rename(items[moved].name, inside(*keep, items[moved].name))) {
         ++moved;
     }
     if (moved == items.size() && folder.rename(staged, name)) {
@@ -161,16 +163,16 @@ Placement putInPlace(ServerFolder& folder, const std::string& name, const std::s
     }
     Placement placed;
     const auto trashed = replaceThroughTrash(folder, items, staged, name);
-    placed.result = trashed ? *trashed
-                            : replaceByKeeping(folder, items, staged, name, now, placed.keptIn);
+    placed.result =
+        trashed ? *trashed : replaceByKeeping(folder, items, staged, name, now, placed.keptIn);
     // The opened items get their own bits back, wherever in the server folder they are now.
     for (const OldItem& item : items) {
         if (!item.opened || item.trashed) {
             continue;
         }
         const std::string kept = placed.keptIn.empty() ? "" : inside(placed.keptIn, item.name);
-        const bool isKept = !kept.empty() && folder.itemInfo(kept).value_or(ItemInfo{}).kind ==
-                                                 ItemKind::Folder;
+        const bool isKept =
+            !kept.empty() && folder.itemInfo(kept).value_or(ItemInfo{}).kind == ItemKind::Folder;
         folder.setPermissions(isKept ? kept : item.name, item.info.permissions);
     }
     return placed;

@@ -179,7 +179,8 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     if (!props) {
         return fail(Messages::unableToCopy);
     }
-    if (props->kind == ItemKind::Missing && dialogs.runAlert(Messages::noServerProperties) != first) {
+    if (props->kind == ItemKind::Missing &&
+        dialogs.runAlert(Messages::noServerProperties) != first) {
         return CopyOutcome::Cancelled;
     }
     if (props->kind == ItemKind::RegularFile && props->size > serverPropsMaxBytes) {
@@ -189,9 +190,8 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     const OwnershipDecision ownership =
         planOwnership(folder.account(), *top, props->kind == ItemKind::Missing ? *top : *props,
                       folder.defaultAclGrantsWrite());
-    if (ownership.unwritable &&
-        dialogs.runAlert(Messages::serverCannotWrite(
-            accountName(*ownership.unwritable, folder.isRemote()))) != first) {
+    if (ownership.unwritable && dialogs.runAlert(Messages::serverCannotWrite(accountName(
+                                    *ownership.unwritable, folder.isRemote()))) != first) {
         return CopyOutcome::Cancelled;
     }
 
@@ -201,8 +201,8 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     if (lock.outcome == LockOutcome::HeldElsewhere) {
         // A lock of this computer is a live copy's; one of another computer, or one that cannot
         // be read, may be a crash's, which only the user can judge.
-        const bool removable = !lock.holder.readable ||
-                               lock.holder.host != QSysInfo::machineHostName().toStdString();
+        const bool removable =
+            !lock.holder.readable || lock.holder.host != QSysInfo::machineHostName().toStdString();
         const int answer =
             dialogs.runAlert(Messages::anotherCopy(describeHolder(lock.holder), removable));
         if (!removable || answer != first + 1) {

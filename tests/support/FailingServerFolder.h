@@ -43,7 +43,6 @@ public:
         return result;
     }
 
-
     std::string displayName() const override { return real->displayName(); }
     bool isRemote() const override { return real->isRemote(); }
     std::optional<Account> account() override {
@@ -87,7 +86,8 @@ private:
     struct Sink : TreeSink {
         Sink(FailingServerFolder& f, std::unique_ptr<TreeSink> s) : folder(f), real(std::move(s)) {}
         bool makeFolder(const TransferItem& i) override {
-            return folder.pass("sink.makeFolder", i.relativePath, [&] { return real->makeFolder(i); });
+            return folder.pass("sink.makeFolder", i.relativePath,
+                               [&] { return real->makeFolder(i); });
         }
         bool writeFile(const TransferItem& i, FileContent& c, const ContentProgress& p) override {
             return folder.pass("sink.writeFile", i.relativePath,
@@ -102,7 +102,6 @@ private:
         FailingServerFolder& folder;
         std::unique_ptr<TreeSink> real;
     };
-
 };
 
 } // namespace Plovermantle::Testing
