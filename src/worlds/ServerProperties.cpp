@@ -2,7 +2,6 @@
 
 #include "worlds/Messages.h"
 
-#include <QString>
 #include <algorithm>
 
 namespace Plovermantle {
@@ -25,14 +24,52 @@ bool holdsLevelNameKey(std::string_view line) {
                        asciiLowerEquals) != line.end();
 }
 
+// The UTF-16 units of UTF-8 `text`, as Java holds a string; a byte that starts no valid sequence
+// stands for U+FFFD.
+std::u16string utf16(std::string_view text) {
+    std::u16string units;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) {
+            return static_cast<unsigned char>(text[at]);
+        };
+        const unsigned lead = byte(i);
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xc2 ? 0
+                                   : lead < 0xe0 ? 2
+                                   : lead < 0xf0 ? 3
+                                   : lead < 0xf5 ? 4
+                                                 : 0;
+        char32_t point = length == 1 ? lead : lead & (0x7fu >> length);
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (byte(i + k) & 0xc0) == 0x80;
+            point = (point << 6) | (byte(i + k) & 0x3f);
+        }
+        valid = valid && !(length == 3 && (point < 0x800 || (point >= 0xd800 && point < 0xe000))) &&
+                !(length == 4 && (point < 0x10000 || point > 0x10ffff));
+        if (!valid) {
+            units += u'\ufffd';
+            ++i;
+            continue;
+        }
+        if (point >= 0x10000) {
+            units += static_cast<char16_t>(0xd800 + ((point - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xdc00 + ((point - 0x10000) & 0x3ff));
+        } else {
+            units += static_cast<char16_t>(point);
+        }
+        i += length;
+    }
+    return units;
+}
+
 } // namespace
 
 std::string levelNameLine(std::string_view worldName) {
     std::string line(levelNameKey);
-    const QString name =
-        QString::fromUtf8(worldName.data(), static_cast<qsizetype>(worldName.size()));
-    for (qsizetype i = 0; i < name.size(); ++i) {
-        const char16_t unit = name[i].unicode();
+    const std::u16string name = utf16(worldName);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i];
         switch (unit) {
         case u'\\':
             line += "\\\\";
