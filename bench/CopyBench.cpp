@@ -3,7 +3,8 @@
 //
 // Usage: plovermantle_copy_bench SOURCE DESTINATION   (DESTINATION must not exist)
 
-#include "platform/PosixFileSystem.h"
+#include "platform/LocalServerFolder.h"
+#include "platform/LocalWorldSource.h"
 #include "worlds/StagedCopy.h"
 
 #include <chrono>
@@ -23,14 +24,21 @@ int main(int argc, char** argv) {
     const fs::path destination = fs::absolute(argv[2]);
     const auto start = std::chrono::steady_clock::now();
 
-    PosixFileSystem files;
+    const auto folder = LocalServerFolder::open(destination.parent_path().string());
+    const auto world = LocalWorldSource::open(source.string());
+    if (!folder || !world) {
+        std::fprintf(stderr, "plovermantle_copy_bench: cannot open %s or %s\n", source.c_str(),
+                     destination.parent_path().c_str());
+        return 1;
+    }
     WorkProgress last;
     const PlaceResult result =
-        placeCopy(files, source.string(), destination.parent_path().string(),
-                  destination.filename().string(), false, [&](const WorkProgress& progress) {
+        placeCopy(*folder, *world, destination.filename().string(), false, {},
+                  [&](const WorkProgress& progress) {
                       last = progress;
                       return true;
-                  });
+                  })
+            .result;
 
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     rusage usage{};

@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QTest>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,7 +61,7 @@ private slots:
         const std::string old = "level-name=old";
         const std::string copied = "level-name=World";
         const Alerts told{worldCopied};
-        const Alerts unread{propsUnreadable, worldCopied};
+        const Alerts unread{propsNotRead("level-name=World"), worldCopied};
         const Alerts unwritten{propsWriteFailed, worldCopied};
         const std::string read = "read @/server/server.properties: ";
         const std::string writeBackup = "write @/server/server.properties.backup: Is a directory";
@@ -83,14 +84,18 @@ private slots:
         row("another user's link", {"World", key, unread, "KEY", {}, read + "a sym*", foreign});
         row("own link to a link",
             {"World", hop, unread, old, {}, "read @/server/../other/hop: a sym*"});
-        row("shared through own link", {"World", shared, told, copied, old});
+        row("own link out of the folder", {"World",
+                                           shared,
+                                           unread,
+                                           old,
+                                           {},
+                                           read + "a symbolic link, which is not followed here"});
         row("a pipe", {"World", {"p:server/server.properties"}, unread, {}, {}, read + "not a *"});
         row("backup is a folder", {"World", folder, unwritten, old, {}, writeBackup});
-        row("server folder gone",
-            {.world = "World",
-             .alerts = {unableToCopy},
-             .details = "create the lock file @/gone/.plovermantle.lock: No such file or directory",
-             .server = "gone"});
+        row("server folder gone", {.world = "World",
+                                   .alerts = {serverFolderUnusable},
+                                   .details = "*@/gone: No such file or directory",
+                                   .server = "gone"});
         for (const std::string& name : std::vector<std::string>{
                  "", ".", "..", "../server", std::string("World\0x", 7), "server.properties",
                  "server.properties.backup", "Server.Properties", ".plovermantle.lock",
@@ -118,7 +123,7 @@ private slots:
                              fs::status(s.props()).permissions());
         };
         const auto before = kind();
-        s.copy({"shown", c.world, s.saves.string(), s.server.string()});
+        s.copy(c.world);
         QCOMPARE(s.dialogs.alerts, c.alerts);
         QCOMPARE(snapshotTree(s.root / "other"), others);
         QVERIFY(kind() == before);
@@ -171,7 +176,7 @@ private slots:
                  ::setresuid(user, user, user) != 0)) {
                 ::_exit(2);
             }
-            user == 0 ? s.copy() : rewriteServerProps(s.platform, s.server.string(), "World");
+            user == 0 ? (void)s.copy() : (void)s.rewrite("World");
             ::_exit(s.dialogs.shown == (user == 0 ? Alerts{worldCopied} : Alerts{}) ? 0 : 1);
         }
         int status = -1;
@@ -183,12 +188,26 @@ private slots:
                                   : inGroup ? std::tuple(user, sharedGroup, 0664u)
                                             : std::tuple(user, user, 0644u));
         }
+        if (user != 0) {
+            return;
+        }
         for (const auto& [name, bits] :
              {std::pair("uid", 0755u), {"gid", 0750u}, {"sticky", 0644u}}) {
-            if (user == 0) {
-                QCOMPARE(std::get<2>(owned(s.server / "World" / name)), bits);
-            }
+            QCOMPARE(owned(s.server / "World" / name), std::tuple(otherUser, sharedGroup, bits));
         }
+        // The world is the server's: its account can lock it and save into it.
+        const pid_t server = ::fork();
+        if (server == 0) {
+            const fs::path world = s.server / "World";
+            const bool wrote =
+                ::setresgid(sharedGroup, sharedGroup, sharedGroup) == 0 &&
+                ::setresuid(otherUser, otherUser, otherUser) == 0 &&
+                ::open((world / "session.lock").c_str(), O_WRONLY | O_CREAT, 0644) >= 0 &&
+                ::open((world / "region.mca").c_str(), O_WRONLY | O_CREAT, 0644) >= 0;
+            ::_exit(wrote ? 0 : 1);
+        }
+        QCOMPARE(::waitpid(server, &status, 0), server);
+        QCOMPARE(status, 0);
     }
 };
 

@@ -415,10 +415,11 @@ private slots:
         auto& list = app.find<QComboBox>("worldList");
         list.setCurrentIndex(list.findText(QStringLiteral("Island")));
         QTest::keySequence(&app.window(), QKeySequence("Alt+C"));
-        QTRY_COMPARE(app.dialogs.seen, Alerts{worldExists});
+        const Alert prompt = replacePrompt({"Island"}, server.string(), false);
+        QTRY_COMPARE(app.dialogs.seen, Alerts{prompt});
 
         app.find<QAction>("actionCopy").trigger();
-        QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
+        QCOMPARE(app.dialogs.seen, (Alerts{prompt, prompt, worldCopied}));
         // Esc answers as the last button; the others as the order they were given in.
         QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
         QCOMPARE(snapshotTree(server / "Island"),

@@ -1,10 +1,10 @@
 #include "app/AppDelegate.h"
 
 #include "app/WorldList.h"
+#include "platform/Paths.h"
 #include "settings/SavesFolders.h"
 #include "settings/Settings.h"
 #include "worlds/Messages.h"
-#include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 
 #include <QActionGroup>
@@ -139,10 +139,16 @@ void AppDelegate::setServerPath() {
 }
 
 void AppDelegate::copy() {
-    const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
-                                 selectedWorld(), globalFullPath(), globalServerPath()};
-    copyWorld(platform_, inputs,
-              [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
+    const std::optional<std::string> world = selectedWorld();
+    const std::optional<std::string> saves = globalFullPath();
+    const std::optional<std::string> server = globalServerPath();
+    // The field can show a folder while none is in use; never guess at one.
+    if (txtServerPath_->text().isEmpty() || !world || !saves || saves->empty() || !server ||
+        server->empty()) {
+        platform_.dialogs.runAlert(Messages::comeOn);
+        return;
+    }
+    deployWorld(platform_, *server, *saves, *world);
 }
 
 std::optional<std::string> AppDelegate::selectedWorld() const {
@@ -151,17 +157,6 @@ std::optional<std::string> AppDelegate::selectedWorld() const {
         return std::nullopt;
     }
     return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
-}
-
-void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
-    const std::optional<std::string> world = selectedWorld();
-    if (!world) {
-        // Callers select a world first; without one there is nothing to name, and a blank name
-        // would point the server at a new empty world.
-        platform_.dialogs.runAlert(Messages::propsWriteFailed);
-        return;
-    }
-    rewriteServerProps(platform_, serverFolderPath, *world);
 }
 
 } // namespace Plovermantle

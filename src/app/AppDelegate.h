@@ -41,10 +41,6 @@ public:
     // The world the user picked in worldList, exactly as named on disk; nothing when none is.
     std::optional<std::string> selectedWorld() const;
 
-    // Points the server in `serverFolderPath` at the world selected in worldList: backs up its
-    // server.properties and rewrites the file's level-name lines, telling any failure in an alert.
-    void replaceServerProps(const std::string& serverFolderPath);
-
     // Makes `path` the saves folder: remembered, in use for the next copy, and listed.
     void useSavesFolder(const std::string& path);
 

@@ -5,8 +5,6 @@
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 
-#include <algorithm>
-
 namespace Plovermantle::Cli {
 
 int exitStatus(Outcome outcome) {
@@ -26,26 +24,22 @@ int exitStatus(Outcome outcome) {
 
 Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, const std::string& saves,
                     const std::string& server, const std::string& world) {
-    bool propertiesFailed = false;
-    copyWorld(platform, {server, world, saves, server}, [&](const std::string& serverFolder) {
-        const std::size_t before = dialogs.shown.size();
-        rewriteServerProps(platform, serverFolder, world);
-        propertiesFailed = dialogs.shown.size() != before; // it speaks only of failures
-    });
-    // The copy tells how it ended in the alerts it shows.
-    const auto shown = [&](const Alert& alert, int answer) {
-        return std::ranges::any_of(dialogs.shown, [&](const auto& each) {
-            return each.first.messageText == alert.messageText &&
-                   each.first.informativeText == alert.informativeText && each.second == answer;
-        });
-    };
-    if (shown(Messages::worldCopied, alertFirstButtonReturn)) {
-        return propertiesFailed ? Outcome::DeployedPropertiesFailed : Outcome::Deployed;
-    }
-    if (shown(Messages::worldExists, alertFirstButtonReturn + 1)) {
+    const CopyOutcome outcome = Plovermantle::deployWorld(
+        platform, server, saves, world,
+        dialogs.replaces() ? ExistingWorld::Replace : ExistingWorld::Keep);
+    switch (outcome) {
+    case CopyOutcome::Deployed:
+        return Outcome::Deployed;
+    case CopyOutcome::Failed:
+        return Outcome::Failed;
+    case CopyOutcome::Cancelled:
+        return Outcome::Cancelled;
+    case CopyOutcome::WorldExists:
         return Outcome::WorldExists;
+    case CopyOutcome::DeployedPropertiesFailed:
+        return Outcome::DeployedPropertiesFailed;
     }
-    return dialogs.stopped ? Outcome::Cancelled : Outcome::Failed;
+    return Outcome::Failed;
 }
 
 Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, ArchiveWorldSource& source,

@@ -25,6 +25,8 @@ public:
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
+    bool replaces() const { return replace_; }
+
     // A secret typed on the terminal without echo; nothing when standard input is no terminal.
     static std::optional<std::string> askSecret(const std::string& prompt);
 

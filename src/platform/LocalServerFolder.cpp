@@ -171,6 +171,18 @@ bool LocalServerFolder::rename(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool LocalServerFolder::setPermissions(const std::string& relative, std::uint32_t permissions) {
+    const auto parent = openParent(relative, "set the permissions of");
+    if (!parent) {
+        return false;
+    }
+    // Relative to the open parent and never through a link, so that a link exchanged for the item
+    // meanwhile is refused rather than followed.
+    return ::fchmodat(parent->folder.get(), parent->name.c_str(),
+                      static_cast<mode_t>(permissions & 07777), AT_SYMLINK_NOFOLLOW) == 0 ||
+           failErrno("set the permissions of", relative);
+}
+
 bool LocalServerFolder::flush(const std::string& relative) {
     const Descriptor folder = openFolder(relative, "write to disk");
     return folder.valid() &&

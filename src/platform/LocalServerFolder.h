@@ -27,6 +27,7 @@ public:
     bool makeFolder(const std::string& relative, std::uint32_t permissions) override;
     bool rename(const std::string& from, const std::string& to) override;
     bool removeTree(const std::string& relative) override;
+    bool setPermissions(const std::string& relative, std::uint32_t permissions) override;
     bool flush(const std::string& relative) override;
     std::optional<TreeTotals> countTree(const std::string& relative) override;
 
@@ -35,6 +36,7 @@ public:
 
     std::optional<TrashedItem> moveToTrash(const std::string& relative) override;
     bool restoreFromTrash(const TrashedItem& trashed, const std::string& relative) override;
+    bool defaultAclGrantsWrite() override { return hasDefaultAcl(folder_.get()); }
 
     std::optional<TextFile> readTextFile(const std::string& relative,
                                          std::size_t maxBytes) override;

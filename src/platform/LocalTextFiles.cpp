@@ -15,15 +15,16 @@ std::optional<TextFile> LocalServerFolder::readTextFile(const std::string& relat
     if (!parent) {
         return std::nullopt;
     }
-    std::string path = pathOf(relative);
+    std::string path = relative;
     const auto failRead = [&](std::error_code error) {
-        noteFailure({"read", path, error});
+        noteFailure({"read", pathOf(path), error});
         return std::nullopt;
     };
     Descriptor file(openEntry(parent->folder.get(), parent->name, O_RDONLY));
     if (!file.valid() && errno == ELOOP) {
-        // Only a link the user made is followed, and only straight to the file: anyone else's
-        // could name a file that user may read and others may not.
+        // Only a link the user made is followed, only straight to the file, and only to a file
+        // inside the server folder: anyone else's could name a file that user may read and others
+        // may not, and nothing outside the folder is ever written.
         const auto link = readLink(parent->folder.get(), parent->name);
         if (!link) {
             return failRead(systemError(errno));
@@ -31,10 +32,17 @@ std::optional<TextFile> LocalServerFolder::readTextFile(const std::string& relat
         if (link->owner != ::geteuid()) {
             return failRead(FileProblem::ForeignLink);
         }
-        path = link->target.starts_with('/')
-                   ? link->target
-                   : path.substr(0, path.size() - parent->name.size()) + link->target;
-        file = Descriptor(openEntry(parent->folder.get(), link->target, O_RDONLY));
+        const std::string target =
+            relative.substr(0, relative.size() - parent->name.size()) + link->target;
+        if (link->target.starts_with('/') || !splitRelative(target)) {
+            return failRead(FileProblem::LinkNotFollowed);
+        }
+        path = target;
+        const auto targetParent = openParent(target, "read");
+        if (!targetParent) {
+            return std::nullopt;
+        }
+        file = Descriptor(openEntry(targetParent->folder.get(), targetParent->name, O_RDONLY));
     }
     if (!file.valid()) {
         return failRead(errno == ELOOP ? make_error_code(FileProblem::LinkNotFollowed)

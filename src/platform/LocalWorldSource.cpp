@@ -148,12 +148,19 @@ WorldSource::SendResult LocalWorldSource::sendTo(TreeSink& sink,
         }
     }
     // The game opening the world while it was sent may have saved into files already copied.
-    const Descriptor lock(openEntry(root_.get(), "session.lock", O_RDONLY));
-    if (lock.valid() && openFileLocked(lock.get()) == std::optional(true)) {
+    if (isOpenInGame() == std::optional(true)) {
         fail("copy", "", systemError(EBUSY));
         return SendResult::SourceChanged;
     }
     return SendResult::Sent;
+}
+
+std::optional<bool> LocalWorldSource::isOpenInGame() {
+    const Descriptor lock(openEntry(root_.get(), "session.lock", O_RDONLY));
+    if (!lock.valid()) {
+        return false; // no lock file, no game holding it
+    }
+    return openFileLocked(lock.get());
 }
 
 } // namespace Plovermantle

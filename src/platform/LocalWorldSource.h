@@ -20,6 +20,8 @@ public:
     std::optional<TreeTotals> totals() override;
     SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) override;
     std::optional<FileFailure> takeFailure() override { return std::exchange(failure_, {}); }
+    std::optional<bool> isOpenInGame() override;
+    std::optional<std::string> localPath() const override { return path_; }
 
 private:
     LocalWorldSource(Descriptor root, std::string path)

@@ -47,7 +47,8 @@ public:
     // The account the app acts as there; nothing when it cannot be told (SFTP only).
     virtual std::optional<Account> account() = 0;
 
-    // The item itself (a link is not followed); kind Missing when nothing is there.
+    // The item itself (a link is not followed; "" is the folder itself); kind Missing when nothing
+    // is there.
     virtual std::optional<ItemInfo> itemInfo(const std::string& relative) = 0;
     // Every name directly inside the folder at `relative`, hidden ones included.
     virtual std::optional<std::vector<std::string>> entries(const std::string& relative) = 0;
@@ -60,6 +61,9 @@ public:
     // Removes the item and everything in it, never following a link and never touching what
     // another account made; true when nothing is left.
     virtual bool removeTree(const std::string& relative) = 0;
+    // Gives the item itself (never a link) these permission bits: a read-only world is opened to be
+    // moved, and gets its own bits back once it is in place.
+    virtual bool setPermissions(const std::string& relative, std::uint32_t permissions) = 0;
     // Returns once everything written under `relative` is on the disk.
     virtual bool flush(const std::string& relative) = 0;
     // What a tree holds, counted again: the recount a copy is checked against.
@@ -75,9 +79,14 @@ public:
     // Puts an item back from the Trash at `relative`, removing its record.
     virtual bool restoreFromTrash(const TrashedItem& trashed, const std::string& relative) = 0;
 
+    // Whether a default ACL on the folder grants write access to what is made in it: then the
+    // server's account may be given access that way, and the copy does not narrow it.
+    virtual bool defaultAclGrantsWrite() { return false; }
+
     // At most `maxBytes` of the regular file at `relative` (a link is followed only when the
-    // user made it and it leads straight to a regular file: the user's own choice, wherever it
-    // points); nothing when missing, unreadable, not UTF-8 or too large (noted as such).
+    // user made it and it leads to a regular file inside the folder; `path` then names that file);
+    // nothing when missing, unreadable, not UTF-8 or too large (noted with
+    // std::errc::file_too_large).
     virtual std::optional<TextFile> readTextFile(const std::string& relative,
                                                  std::size_t maxBytes) = 0;
     // Replaces the item at `relative` with `contents` through a temporary file renamed into
@@ -120,6 +129,11 @@ public:
     virtual SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) = 0;
     // Why the last step failed.
     virtual std::optional<FileFailure> takeFailure() = 0;
+    // Whether the game has the world open (holds its session.lock); nothing when that cannot be
+    // told, as for a world in an archive, which no game has open.
+    virtual std::optional<bool> isOpenInGame() = 0;
+    // The world's folder on this computer, when it is one: to refuse a copy onto or into itself.
+    virtual std::optional<std::string> localPath() const { return std::nullopt; }
 };
 
 } // namespace Plovermantle

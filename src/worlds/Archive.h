@@ -89,6 +89,8 @@ public:
     std::optional<TreeTotals> totals() override;
     SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) override;
     std::optional<FileFailure> takeFailure() override;
+    // Nothing in an archive is open in the game.
+    std::optional<bool> isOpenInGame() override { return false; }
 
     const ArchiveWorld& world() const { return world_; }
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // Every alert the app shows, word for word, in one place: the code and its tests both read them
 // from here.
@@ -51,10 +52,86 @@ inline const Alert serverRunsWorld =
 inline const Alert anotherCopyUnderWay =
     error("Another copy into this server folder is under way. Try again when it has finished.");
 
+inline const Alert serverFolderUnusable =
+    error("The server folder is gone or is not a folder. Choose another server folder.");
+inline const Alert worldChangedWhileCopied =
+    error("The world was opened in the game while it was being copied. Save and quit to the title "
+          "screen, then copy it again.");
+inline const Alert noServerProperties{
+    .buttons = {"Copy", "Cancel"},
+    .messageText = "No server.properties",
+    .informativeText = "This folder has no server.properties. A server that has never been started "
+                       "has none yet. Copy the world there anyway?",
+    .style = AlertStyle::Warning};
+inline const Alert propsTooLarge =
+    error("server.properties is larger than 1 MiB, which no server's settings are. Nothing was "
+          "copied.");
+
+// A name inside a composed text, isolated so that a right-to-left one does not reorder the rest.
+inline std::string quoted(const std::string& name) {
+    return "“\u2068" + name + "\u2069”";
+}
+
+// "“A”", "“A” and “B”", "“A”, “B” and “C”".
+inline std::string quotedList(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + quoted(names[i]);
+    }
+    return text;
+}
+
+// "World exists!", saying what Replace does with the items there.
+inline Alert replacePrompt(const std::vector<std::string>& items, const std::string& folder,
+                           bool remote) {
+    Alert alert = worldExists;
+    alert.informativeText += " Replace moves " + quotedList(items) + " in " + quoted(folder) +
+                             (remote ? " to its .plovermantle-replaced folder." : " to the Trash.");
+    return alert;
+}
+
+// The server's account, named, cannot write what the copy makes.
+inline Alert serverCannotWrite(const std::string& account) {
+    return {.buttons = {"Copy", "Cancel"},
+            .messageText = "The server may not be able to use the world",
+            .informativeText = "The server runs as " + quoted(account) +
+                               ", and nothing in this folder lets that account write the copied "
+                               "world, which the server needs to start on it. Copy it anyway?",
+            .style = AlertStyle::Warning};
+}
+
+// Another copy holds the folder's lock; a lock from another computer, or one that cannot be read,
+// may be removed by the user.
+inline Alert anotherCopy(const std::string& details, bool removable) {
+    Alert alert = anotherCopyUnderWay;
+    alert.details = details;
+    if (removable) {
+        alert.buttons = {"OK", "Remove Lock…"};
+    }
+    return alert;
+}
+inline const Alert confirmLockRemoval{
+    .buttons = {"Remove Lock", "Cancel"},
+    .messageText = "Remove the lock?",
+    .informativeText = "Remove it only when no copy into this server folder is still running, "
+                       "for example when the computer that made it crashed during a copy. Two "
+                       "copies at once would mix their files.",
+    .style = AlertStyle::Warning};
+
+// The server.properties step after a copy; `line` is the level-name line to write by hand.
+inline Alert propsNotRead(const std::string& line) {
+    return error("The world was copied, but server.properties could not be read, so the server "
+                 "still runs its old world. Set " +
+                 line + " in it, then restart the server.");
+}
+inline Alert noLevelNameLine(const std::string& line) {
+    return error("server.properties has no level-name line, so the server will load the world "
+                 "named “world”. Add " +
+                 line + " to it, then restart the server.");
+}
+
 inline const Alert propsWriteFailed =
     error("Unable to write server.properties. Yeah, do it yourself...");
-inline const Alert propsUnreadable = error("Unable to read server.properties: it is missing, "
-                                           "unreadable or not UTF-8 text. Nothing was changed.");
 
 // `alert` with the file operation that failed, when one did, behind its Show Details button.
 inline Alert withDetails(Alert alert, const std::optional<FileFailure>& failure) {

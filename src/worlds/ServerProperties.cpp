@@ -9,6 +9,7 @@ namespace Plovermantle {
 namespace {
 
 constexpr std::string_view levelNameKey = "level-name=";
+constexpr std::string_view propsName = "server.properties";
 
 bool asciiLowerEquals(char lineChar, char keyChar) {
     const char lower =
@@ -23,41 +24,98 @@ bool holdsLevelNameKey(std::string_view line) {
                        asciiLowerEquals) != line.end();
 }
 
-// The server reads the file as Java properties: a backslash starts an escape, a line break ends the
-// value, and blanks before the value are skipped. Everything else, non-ASCII included, is taken
-// verbatim.
+// The UTF-16 units of UTF-8 `text`, as Java holds a string; a byte that starts no valid sequence
+// stands for U+FFFD.
+std::u16string utf16(std::string_view text) {
+    std::u16string units;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) {
+            return static_cast<unsigned char>(text[at]);
+        };
+        const unsigned lead = byte(i);
+        const std::size_t length = lead < 0x80   ? 1
+                                   : lead < 0xc2 ? 0
+                                   : lead < 0xe0 ? 2
+                                   : lead < 0xf0 ? 3
+                                   : lead < 0xf5 ? 4
+                                                 : 0;
+        char32_t point = length == 1 ? lead : lead & (0x7fu >> length);
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            valid = (byte(i + k) & 0xc0) == 0x80;
+            point = (point << 6) | (byte(i + k) & 0x3f);
+        }
+        valid = valid && !(length == 3 && (point < 0x800 || (point >= 0xd800 && point < 0xe000))) &&
+                !(length == 4 && (point < 0x10000 || point > 0x10ffff));
+        if (!valid) {
+            units += u'\ufffd';
+            ++i;
+            continue;
+        }
+        if (point >= 0x10000) {
+            units += static_cast<char16_t>(0xd800 + ((point - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xdc00 + ((point - 0x10000) & 0x3ff));
+        } else {
+            units += static_cast<char16_t>(point);
+        }
+        i += length;
+    }
+    return units;
+}
+
+} // namespace
+
 std::string levelNameLine(std::string_view worldName) {
     std::string line(levelNameKey);
-    line.reserve(line.size() + worldName.size() + 2);
-    for (std::size_t i = 0; i < worldName.size(); ++i) {
-        const char c = worldName[i];
-        switch (c) {
-        case '\\':
+    const std::u16string name = utf16(worldName);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i];
+        switch (unit) {
+        case u'\\':
             line += "\\\\";
-            break;
-        case '\n':
+            continue;
+        case u'\n':
             line += "\\n";
-            break;
-        case '\r':
+            continue;
+        case u'\r':
             line += "\\r";
-            break;
-        case ' ':
-        case '\t':
-        case '\f':
+            continue;
+        case u'\t':
+            line += "\\t";
+            continue;
+        case u'\f':
+            line += "\\f";
+            continue;
+        case u' ':
             // Only a leading one would be skipped; an escaped one is kept.
-            if (i == 0) {
-                line += '\\';
-            }
-            line += c;
-            break;
+            line += i == 0 ? "\\ " : " ";
+            continue;
         default:
-            line += c;
+            break;
+        }
+        if (unit < 0x20 || unit > 0x7e) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            line += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                line += hex[(unit >> shift) & 0xf];
+            }
+        } else {
+            line += static_cast<char>(unit);
         }
     }
     return line;
 }
 
-} // namespace
+bool hasLevelNameLine(std::string_view text) {
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        if (holdsLevelNameKey(text.substr(start, end - start))) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
 
 std::string rewriteServerPropsText(std::string_view text, std::string_view worldName) {
     const std::string replacement = levelNameLine(worldName);
@@ -77,34 +135,31 @@ std::string rewriteServerPropsText(std::string_view text, std::string_view world
     }
 }
 
-void rewriteServerProps(Platform platform, const std::string& serverFolderPath,
-                        std::string_view worldName) {
-    FileSystem& files = platform.files;
+bool rewriteServerProps(Dialogs& dialogs, ServerFolder& folder, std::string_view worldName) {
     const auto tell = [&](const Alert& alert) {
-        platform.dialogs.runAlert(Messages::withDetails(alert, files.takeFailure()));
+        dialogs.runAlert(Messages::withDetails(alert, folder.takeFailure()));
+        return false;
     };
-    const std::string propsPath = serverFolderPath + "/server.properties";
-    const std::string backupPath = serverFolderPath + "/server.properties.backup";
-    files.takeFailure();
+    const std::string line = levelNameLine(worldName);
+    folder.takeFailure();
     // Through a link only when the user made it; then the file it leads to is rewritten.
-    const std::optional<TextFile> file = files.readTextFile(propsPath);
+    const std::optional<TextFile> file =
+        folder.readTextFile(std::string(propsName), serverPropsMaxBytes);
     if (!file) {
-        tell(Messages::propsUnreadable);
-        return;
+        return tell(Messages::propsNotRead(line));
     }
     // The backup is as private as the file it copies: it may hold the remote console's password.
-    if (!files.writeFileAtomically(backupPath, file->text, file->info)) {
-        tell(Messages::propsWriteFailed);
-        return;
+    if (!folder.writeFileAtomically(std::string(propsName) + ".backup", file->text, file->info)) {
+        return tell(Messages::propsWriteFailed);
     }
-    if (file->text.empty()) {
-        return;
+    if (!hasLevelNameLine(file->text)) {
+        return tell(Messages::noLevelNameLine(line));
     }
-    // Written even when no line matched, so that an unwritable file is told whatever it holds.
-    if (!files.writeFileAtomically(file->path, rewriteServerPropsText(file->text, worldName),
-                                   file->info)) {
-        tell(Messages::propsWriteFailed);
+    if (!folder.writeFileAtomically(file->path, rewriteServerPropsText(file->text, worldName),
+                                    file->info)) {
+        return tell(Messages::propsWriteFailed);
     }
+    return true;
 }
 
 } // namespace Plovermantle

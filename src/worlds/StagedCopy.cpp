@@ -1,16 +1,17 @@
 #include "worlds/StagedCopy.h"
 
-#include "platform/FileSystem.h"
-#include "platform/Paths.h"
-
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 
 namespace Plovermantle {
 
 namespace {
 
-bool hasWorkingFolderSuffix(std::string_view name, std::string_view prefix) {
+constexpr std::uint32_t ownerWrite = 0200;
+constexpr std::uint32_t setGroupId = 02000;
+
+bool hasRandomSuffix(std::string_view name, std::string_view prefix) {
     if (!name.starts_with(prefix)) {
         return false;
     }
@@ -20,10 +21,54 @@ bool hasWorkingFolderSuffix(std::string_view name, std::string_view prefix) {
            });
 }
 
+std::string inside(std::string_view folder, const std::string& name) {
+    return std::string(folder) + '/' + name;
+}
+
+// "2026-12-07T10-15-00Z": sorts by time, and holds no colon, which some file systems refuse.
+std::string utcStamp(std::chrono::system_clock::time_point now) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm utc{};
+    ::gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H-%M-%SZ", &utc);
+    return text;
+}
+
+// A name not yet taken inside replacedFolderName, which is made when missing; nothing when that
+// folder is not ours.
+std::optional<std::string> freeKeepName(ServerFolder& folder,
+                                        std::chrono::system_clock::time_point now) {
+    const std::string parent(replacedFolderName);
+    const auto info = folder.itemInfo(parent);
+    if (!info || (info->kind == ItemKind::Missing && !folder.makeFolder(parent, 0700))) {
+        return std::nullopt;
+    }
+    if (info->kind != ItemKind::Missing && (info->kind != ItemKind::Folder || !info->ownedByUser)) {
+        folder.noteFailure({"keep old worlds in", parent,
+                            std::make_error_code(std::errc::operation_not_permitted)});
+        return std::nullopt;
+    }
+    const std::string stamp = utcStamp(now);
+    for (int attempt = 1; attempt <= 9; ++attempt) {
+        const std::string name =
+            inside(parent, attempt == 1 ? stamp : stamp + '-' + std::to_string(attempt));
+        const auto taken = folder.itemInfo(name);
+        if (!taken) {
+            return std::nullopt;
+        }
+        if (taken->kind == ItemKind::Missing) {
+            return name;
+        }
+    }
+    folder.noteFailure(
+        {"keep old worlds in", parent, std::make_error_code(std::errc::file_exists)});
+    return std::nullopt;
+}
+
 // An item of the world that gives way to the copy.
 struct OldItem {
     std::string name;
-    std::string path;
     ItemInfo info;
     bool opened = false;                // made writable by its owner to be moved
     std::optional<TrashedItem> trashed; // where it went in the Trash
@@ -31,44 +76,34 @@ struct OldItem {
 
 // Moving a folder into another folder rewrites its ".." entry, which its owner may only do with
 // write permission: a read-only world of ours is opened for the move.
-void openForMove(FileSystem& files, OldItem& item) {
-    if (item.info.kind != ItemKind::Folder || !item.info.ownedByUser ||
-        (item.info.permissions & ownerWritePermission) != 0) {
-        return;
+void openForMove(ServerFolder& folder, OldItem& item) {
+    if (item.info.kind == ItemKind::Folder && item.info.ownedByUser &&
+        (item.info.permissions & ownerWrite) == 0) {
+        item.opened = folder.setPermissions(item.name, item.info.permissions | ownerWrite);
     }
-    ItemInfo writable = item.info;
-    writable.permissions |= ownerWritePermission;
-    item.opened = files.setAttributes(item.path, writable);
 }
 
-bool putBackFromTrash(FileSystem& files, OldItem& item) {
-    if (!files.renameItem(item.trashed->path, item.path)) {
-        return false; // it stays in the Trash, from where the user can put it back
-    }
-    if (!item.trashed->record.empty()) {
-        files.removeTree(item.trashed->record);
-    }
-    item.trashed.reset();
-    return true;
-}
-
-// Moves every old item to the Trash, each from its own place so that the Trash knows where it
-// came from, then the copy into place. Nothing when no Trash takes them: then every item is back.
-std::optional<PlaceResult> replaceThroughTrash(FileSystem& files, std::vector<OldItem>& items,
-                                               const std::string& staged,
-                                               const std::string& destination) {
+// Every old item to the Trash, each from its own place so that the Trash knows where it came
+// from, then the copy into place. Nothing when no Trash takes one of them: then every one is back.
+std::optional<PlaceResult> replaceThroughTrash(ServerFolder& folder, std::vector<OldItem>& items,
+                                               const std::string& staged, const std::string& name) {
     std::size_t trashed = 0;
     while (trashed < items.size() &&
-           (items[trashed].trashed = files.moveToTrash(items[trashed].path))) {
+           (items[trashed].trashed = folder.moveToTrash(items[trashed].name))) {
         ++trashed;
     }
     const bool allTrashed = trashed == items.size();
-    if (allTrashed && files.renameItem(staged, destination)) {
+    if (allTrashed && folder.rename(staged, name)) {
         return PlaceResult::Placed;
     }
     bool allBack = true;
     for (std::size_t i = trashed; i-- > 0;) {
-        allBack = putBackFromTrash(files, items[i]) && allBack;
+        // One that cannot come back stays in the Trash, from where the user can put it back.
+        if (folder.restoreFromTrash(*items[i].trashed, items[i].name)) {
+            items[i].trashed.reset();
+        } else {
+            allBack = false;
+        }
     }
     if (allTrashed || !allBack) {
         return PlaceResult::ReplaceFailed;
@@ -76,231 +111,155 @@ std::optional<PlaceResult> replaceThroughTrash(FileSystem& files, std::vector<Ol
     return std::nullopt;
 }
 
-// Without a Trash: the old items are moved aside, the world first, and put back, the world last,
-// if the copy cannot take its place; so that a crash part-way always leaves the world aside with
-// whatever else is there, for the next copy to put back.
-PlaceResult replaceByRenaming(FileSystem& files, const std::string& serverFolder,
-                              const std::vector<OldItem>& items, const std::string& staged,
-                              const std::string& destination) {
-    const auto aside = files.makeTemporaryFolder(serverFolder, std::string(asideFolderPrefix));
-    if (!aside) {
+// Without a Trash the old items are kept, by renaming, in a folder of their own.
+PlaceResult replaceByKeeping(ServerFolder& folder, const std::vector<OldItem>& items,
+                             const std::string& staged, const std::string& name,
+                             std::chrono::system_clock::time_point now, std::string& keptIn) {
+    const auto keep = freeKeepName(folder, now);
+    if (!keep || !folder.makeFolder(*keep, 0700)) {
         return PlaceResult::ReplaceFailed;
     }
     std::size_t moved = 0;
     while (moved < items.size() &&
-           files.renameItem(items[moved].path, joinPath(*aside, items[moved].name))) {
+           folder.rename(items[moved].name, inside(*keep, items[moved].name))) {
         ++moved;
     }
-    if (moved == items.size() && files.renameItem(staged, destination)) {
-        files.removeTree(*aside);
+    if (moved == items.size() && folder.rename(staged, name)) {
+        keptIn = *keep;
         return PlaceResult::Placed;
     }
     bool allBack = true;
     for (std::size_t i = moved; i-- > 0;) {
-        allBack = files.renameItem(joinPath(*aside, items[i].name), items[i].path) && allBack;
+        allBack = folder.rename(inside(*keep, items[i].name), items[i].name) && allBack;
     }
-    // When even this fails the old items wait in the aside folder, and the next copy into this
-    // server folder puts them back.
     if (allBack) {
-        files.removeTree(*aside);
+        folder.removeTree(*keep); // empty again
+    } else {
+        keptIn = *keep; // whatever could not come back waits there
     }
     return PlaceResult::ReplaceFailed;
 }
 
-PlaceResult replaceWithoutTrash(FileSystem& files, const std::string& serverFolder,
-                                const std::vector<OldItem>& items, const std::string& staged,
-                                const std::string& destination) {
-    if (items.size() == 1 && items.front().path == destination) {
-        // Exchanged, the old item sits in the staging folder and goes with it.
-        switch (files.exchangeItems(staged, destination)) {
-        case ExchangeResult::Exchanged:
-            return PlaceResult::Placed;
-        case ExchangeResult::Failed:
-            return PlaceResult::ReplaceFailed;
-        case ExchangeResult::Unsupported:
-            break;
-        }
-    }
-    return replaceByRenaming(files, serverFolder, items, staged, destination);
-}
-
-// Puts the staged copy at `name`, every old item of the world giving way with `replace`.
-PlaceResult putInPlace(FileSystem& files, const std::string& serverFolder, const std::string& name,
-                       const std::string& staged, bool replace) {
-    const std::string destination = joinPath(serverFolder, name);
-    const auto names = replace ? existingWorldItems(files, serverFolder, name)
+Placement putInPlace(ServerFolder& folder, const std::string& name, const std::string& staged,
+                     bool replace, std::chrono::system_clock::time_point now) {
+    const auto names = replace ? existingWorldItems(folder, name)
                                : std::optional<std::vector<std::string>>(std::in_place);
     if (!names) {
-        return PlaceResult::ReplaceFailed;
+        return {PlaceResult::ReplaceFailed, {}};
     }
     std::vector<OldItem> items;
     for (const std::string& itemName : *names) {
-        OldItem item{itemName, joinPath(serverFolder, itemName), {}, false, std::nullopt};
-        const auto info = files.itemInfo(item.path);
+        const auto info = folder.itemInfo(itemName);
         if (!info) {
-            return PlaceResult::ReplaceFailed;
+            return {PlaceResult::ReplaceFailed, {}};
         }
-        item.info = *info;
-        items.push_back(std::move(item));
+        items.push_back({itemName, *info, false, std::nullopt});
     }
     if (items.empty()) {
-        return files.renameItem(staged, destination) ? PlaceResult::Placed
-                                                     : PlaceResult::CopyFailed;
+        return {folder.rename(staged, name) ? PlaceResult::Placed : PlaceResult::CopyFailed, {}};
     }
     for (OldItem& item : items) {
-        openForMove(files, item);
+        openForMove(folder, item);
     }
-    const auto trashed = replaceThroughTrash(files, items, staged, destination);
-    const PlaceResult result =
-        trashed ? *trashed : replaceWithoutTrash(files, serverFolder, items, staged, destination);
-    // The items that were opened get their own bits back, wherever they are now.
+    Placement placed;
+    const auto trashed = replaceThroughTrash(folder, items, staged, name);
+    placed.result =
+        trashed ? *trashed : replaceByKeeping(folder, items, staged, name, now, placed.keptIn);
+    // The opened items get their own bits back, wherever in the server folder they are now.
     for (const OldItem& item : items) {
-        if (item.opened && (item.trashed || result != PlaceResult::Placed)) {
-            files.setAttributes(item.trashed ? item.trashed->path : item.path, item.info);
+        if (!item.opened || item.trashed) {
+            continue;
         }
+        const std::string kept = placed.keptIn.empty() ? "" : inside(placed.keptIn, item.name);
+        const bool isKept =
+            !kept.empty() && folder.itemInfo(kept).value_or(ItemInfo{}).kind == ItemKind::Folder;
+        folder.setPermissions(isKept ? kept : item.name, item.info.permissions);
     }
-    return result;
+    return placed;
 }
 
-// Whether the staged tree still holds everything the plan made: another program may have taken
-// part of it while it was copied.
-bool stagedTreeIsWhole(FileSystem& files, const TreePlan& plan, const std::string& staged) {
-    const auto found = planTreeCopy(files, staged);
-    return found && found->items.size() == plan.items.size() && found->files == plan.files &&
-           found->bytes == plan.bytes;
-}
+// Hands every item on, the root folder writable by its owner whatever its own bits: a folder that
+// is not cannot be moved into place. The caller gives the root its bits once it is there.
+class RootKeptWritable : public TreeSink {
+public:
+    explicit RootKeptWritable(TreeSink& sink) : sink_(sink) {}
+    std::optional<std::uint32_t> rootPermissions;
 
-// Puts the items of an aside folder back under their own names while the world's name is free:
-// the copy that set them aside never finished. Otherwise the copy took their place and they go.
-void recoverSetAside(FileSystem& files, const std::string& serverFolder,
-                     const std::string& folder) {
-    const auto inside = files.folderEntries(folder);
-    if (!inside || inside->size() > worldItemNames({}).size()) {
+    bool makeFolder(const TransferItem& item) override {
+        if (!item.relativePath.empty()) {
+            return sink_.makeFolder(item);
+        }
+        rootPermissions = item.permissions;
+        TransferItem root = item;
+        root.permissions |= ownerWrite;
+        return sink_.makeFolder(root);
+    }
+    bool writeFile(const TransferItem& item, FileContent& content,
+                   const ContentProgress& progress) override {
+        return sink_.writeFile(item, content, progress);
+    }
+    bool makeLink(const TransferItem& item) override { return sink_.makeLink(item); }
+    bool finish() override { return sink_.finish(); }
+
+private:
+    TreeSink& sink_;
+};
+
+// Puts the items of an older version's aside folder back under their own names while the world's
+// name is free: the copy that set them aside never finished. Otherwise the copy took their place,
+// and they join the kept old worlds.
+void recoverSetAside(ServerFolder& folder, const std::string& aside,
+                     std::chrono::system_clock::time_point now) {
+    const auto held = folder.entries(aside);
+    if (!held || held->size() > worldItemNames({}).size()) {
         return; // not as a copy leaves it: not ours to judge
     }
-    if (!inside->empty()) {
-        const std::string world = *std::min_element(
-            inside->begin(), inside->end(),
-            [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
-        const std::vector<std::string> items = worldItemNames(world);
-        for (const std::string& name : *inside) {
-            if (std::find(items.begin(), items.end(), name) == items.end()) {
-                return;
-            }
-        }
-        const auto there = files.itemInfo(joinPath(serverFolder, world));
-        if (!there) {
+    if (held->empty()) {
+        folder.removeTree(aside);
+        return;
+    }
+    const std::string world = *std::min_element(
+        held->begin(), held->end(),
+        [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    const std::vector<std::string> items = worldItemNames(world);
+    for (const std::string& name : *held) {
+        if (std::find(items.begin(), items.end(), name) == items.end()) {
             return;
         }
-        if (there->kind == ItemKind::Missing) {
-            // The world last, so that a crash meanwhile still finds it here.
-            bool allBack = true;
-            for (auto it = items.rbegin(); it != items.rend(); ++it) {
-                if (std::find(inside->begin(), inside->end(), *it) != inside->end()) {
-                    allBack =
-                        files.renameItem(joinPath(folder, *it), joinPath(serverFolder, *it)) &&
-                        allBack;
-                }
-            }
-            if (!allBack) {
-                return;
-            }
+    }
+    const auto there = existingWorldItems(folder, world);
+    if (!there) {
+        return;
+    }
+    if (!there->empty()) {
+        if (const auto keep = freeKeepName(folder, now)) {
+            folder.rename(aside, *keep);
+        }
+        return;
+    }
+    // The world last, so that a crash meanwhile still finds it here.
+    bool allBack = true;
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        if (std::find(held->begin(), held->end(), *it) != held->end()) {
+            allBack = folder.rename(inside(aside, *it), *it) && allBack;
         }
     }
-    files.removeTree(folder);
+    if (allBack) {
+        folder.removeTree(aside); // empty again
+    }
 }
 
 } // namespace
-
-PlaceResult placeCopy(FileSystem& files, const std::string& source, const std::string& serverFolder,
-                      const std::string& name, bool replace, const WorkProgressReport& progress) {
-    const auto plan = planTreeCopy(files, source);
-    if (!plan) {
-        return PlaceResult::CopyFailed;
-    }
-    const auto staging = files.makeTemporaryFolder(serverFolder, std::string(stagingFolderPrefix));
-    if (!staging) {
-        return PlaceResult::CopyFailed;
-    }
-    const std::string staged = joinPath(*staging, name);
-    const std::string destination = joinPath(serverFolder, name);
-
-    PlaceResult result = PlaceResult::Placed;
-    WorkProgress last;
-    const WorkProgressReport tracked = [&](const WorkProgress& done) {
-        last = done;
-        return !progress || progress(done);
-    };
-    switch (copyTree(files, *plan, source, staged, tracked)) {
-    case TreeCopyResult::Copied:
-        break;
-    case TreeCopyResult::Failed:
-        result = PlaceResult::CopyFailed;
-        break;
-    case TreeCopyResult::Stopped:
-        result = PlaceResult::Stopped;
-        break;
-    }
-    // What replaces the old item must be on the disk before the old item is removed.
-    if (result == PlaceResult::Placed && !files.flushToDisk(*staging)) {
-        result = PlaceResult::CopyFailed;
-    }
-    // The flush can take a while: a stop asked for meanwhile still leaves everything as it was.
-    if (result == PlaceResult::Placed && progress && !progress(last)) {
-        result = PlaceResult::Stopped;
-    }
-    if (result == PlaceResult::Placed && !stagedTreeIsWhole(files, *plan, staged)) {
-        result = PlaceResult::CopyFailed;
-    }
-    // A server may have opened the world while it was copied: it would save over the new one.
-    if (result == PlaceResult::Placed && worldInUse(files, serverFolder, name)) {
-        result = PlaceResult::InUse;
-    }
-    if (result == PlaceResult::Placed) {
-        result = putInPlace(files, serverFolder, name, staged, replace);
-    }
-    files.removeTree(*staging);
-    const ItemInfo& top = plan->items.front().info;
-    if (result == PlaceResult::Placed && (top.permissions & ownerWritePermission) == 0) {
-        // A read-only world gets its own bits only now that it is in place. Should that fail,
-        // the world is still whole; only its folder stays writable by its owner.
-        files.setAttributes(destination, top);
-    }
-    return result;
-}
-
-void recoverLeftovers(FileSystem& files, const std::string& serverFolder) {
-    const auto names = files.folderEntries(serverFolder);
-    if (!names) {
-        return;
-    }
-    for (const std::string& name : *names) {
-        const bool aside = hasWorkingFolderSuffix(name, asideFolderPrefix);
-        if (!aside && !hasWorkingFolderSuffix(name, stagingFolderPrefix)) {
-            continue;
-        }
-        const std::string folder = joinPath(serverFolder, name);
-        const auto info = files.itemInfo(folder);
-        if (!info || info->kind != ItemKind::Folder) {
-            continue; // we only ever make folders of these names
-        }
-        if (aside) {
-            recoverSetAside(files, serverFolder, folder);
-        } else {
-            files.removeTree(folder);
-        }
-    }
-}
 
 std::vector<std::string> worldItemNames(const std::string& name) {
     return {name, name + "_nether", name + "_the_end"};
 }
 
-std::optional<std::vector<std::string>>
-existingWorldItems(FileSystem& files, const std::string& serverFolder, const std::string& name) {
+std::optional<std::vector<std::string>> existingWorldItems(ServerFolder& folder,
+                                                           const std::string& name) {
     std::vector<std::string> existing;
     for (std::string& item : worldItemNames(name)) {
-        const auto info = files.itemInfo(joinPath(serverFolder, item));
+        const auto info = folder.itemInfo(item);
         if (!info) {
             return std::nullopt;
         }
@@ -311,14 +270,140 @@ existingWorldItems(FileSystem& files, const std::string& serverFolder, const std
     return existing;
 }
 
-bool worldInUse(FileSystem& files, const std::string& serverFolder, const std::string& name) {
-    for (const std::string& item : worldItemNames(name)) {
-        if (files.isLockHeld(
-                joinPath(joinPath(serverFolder, item), std::string(sessionLockName)))) {
-            return true;
+bool worldInUse(ServerFolder& folder, const std::string& name) {
+    return std::ranges::any_of(worldItemNames(name), [&](const std::string& item) {
+        return folder.isLockHeld(inside(item, std::string(sessionLockName))).value_or(false);
+    });
+}
+
+OwnershipDecision planOwnership(const std::optional<Account>& account, const ItemInfo& folder,
+                                const ItemInfo& serversFile, bool aclGrantsWrite) {
+    if (!account) {
+        return {}; // nothing to judge by: the far end's own rules apply
+    }
+    const std::uint32_t server = serversFile.owner;
+    if (account->uid == 0) {
+        return {{server, folder.group, false}, std::nullopt};
+    }
+    if (server == account->uid) {
+        return {};
+    }
+    if (std::ranges::find(account->groups, folder.group) != account->groups.end()) {
+        return {{std::nullopt, folder.group, true}, std::nullopt};
+    }
+    return {{}, aclGrantsWrite ? std::nullopt : std::optional(server)};
+}
+
+Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string& name,
+                    bool replace, const OwnershipPlan& ownership,
+                    const WorkProgressReport& progress, std::chrono::system_clock::time_point now) {
+    const auto totals = source.totals();
+    if (!totals) {
+        return {};
+    }
+    const auto staging = folder.makeTemporaryFolder(std::string(stagingFolderPrefix));
+    if (!staging) {
+        return {};
+    }
+    const std::string staged = inside(*staging, name);
+
+    Placement placed{PlaceResult::Placed, {}};
+    WorkProgress last;
+    const WorkProgressReport tracked = [&](const WorkProgress& done) {
+        last = done;
+        return !progress || progress(done);
+    };
+    const auto fail = [&](PlaceResult result) {
+        if (placed.result == PlaceResult::Placed) {
+            placed.result = result;
+        }
+    };
+    std::optional<std::uint32_t> rootPermissions;
+    if (auto sink = folder.receiveTree(staged, ownership)) {
+        RootKeptWritable root(*sink);
+        switch (source.sendTo(root, tracked)) {
+        case WorldSource::SendResult::Sent:
+            break;
+        case WorldSource::SendResult::Failed:
+            fail(PlaceResult::CopyFailed);
+            break;
+        case WorldSource::SendResult::Stopped:
+            fail(PlaceResult::Stopped);
+            break;
+        case WorldSource::SendResult::SourceChanged:
+            fail(PlaceResult::SourceChanged);
+            break;
+        }
+        if (placed.result == PlaceResult::Placed && !root.finish()) {
+            fail(PlaceResult::CopyFailed);
+        }
+        rootPermissions = root.rootPermissions;
+    } else {
+        fail(PlaceResult::CopyFailed);
+    }
+    if (const auto failure = source.takeFailure()) {
+        folder.noteFailure(*failure);
+    }
+    // What replaces the old item must be on the disk before the old item gives way.
+    if (placed.result == PlaceResult::Placed && !folder.flush(*staging)) {
+        fail(PlaceResult::CopyFailed);
+    }
+    // The flush can take a while: a stop asked for meanwhile still leaves everything as it was.
+    if (placed.result == PlaceResult::Placed && progress && !progress(last)) {
+        fail(PlaceResult::Stopped);
+    }
+    // Another program may have taken part of the staged tree while it was copied.
+    if (placed.result == PlaceResult::Placed && folder.countTree(staged) != totals) {
+        fail(PlaceResult::CopyFailed);
+    }
+    // The game may have opened the world after its last file was sent.
+    if (placed.result == PlaceResult::Placed && source.isOpenInGame().value_or(false)) {
+        fail(PlaceResult::SourceChanged);
+    }
+    // A server may have opened the world while it was copied: it would save over the new one.
+    if (placed.result == PlaceResult::Placed && worldInUse(folder, name)) {
+        fail(PlaceResult::InUse);
+    }
+    if (placed.result == PlaceResult::Placed) {
+        placed = putInPlace(folder, name, staged, replace, now);
+    }
+    folder.removeTree(*staging);
+    if (placed.result == PlaceResult::Placed && rootPermissions &&
+        (*rootPermissions & ownerWrite) == 0) {
+        // A read-only world gets its own bits only now that it is in place; should that fail, the
+        // world is whole all the same. A group inherited from a setgid folder stays.
+        const auto info = folder.itemInfo(name);
+        folder.setPermissions(name, (*rootPermissions & 0777) |
+                                        (info ? info->permissions & setGroupId : 0));
+    }
+    return placed;
+}
+
+void recoverLeftovers(ServerFolder& folder, std::chrono::system_clock::time_point now) {
+    const auto names = folder.entries("");
+    if (!names) {
+        return;
+    }
+    for (const std::string& name : *names) {
+        const bool staging = hasRandomSuffix(name, stagingFolderPrefix);
+        const bool aside = hasRandomSuffix(name, asideFolderPrefix);
+        const bool temporary = hasRandomSuffix(name, propsTemporaryPrefix);
+        if (!staging && !aside && !temporary) {
+            continue;
+        }
+        // We only ever make folders, or for server.properties a file, of these names; what
+        // another account made is not ours to walk.
+        const auto info = folder.itemInfo(name);
+        if (!info || !info->ownedByUser ||
+            info->kind != (temporary ? ItemKind::RegularFile : ItemKind::Folder)) {
+            continue;
+        }
+        if (aside) {
+            recoverSetAside(folder, name, now);
+        } else {
+            folder.removeTree(name);
         }
     }
-    return false;
 }
 
 } // namespace Plovermantle

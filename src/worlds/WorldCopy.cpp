@@ -1,13 +1,19 @@
 #include "worlds/WorldCopy.h"
 
+#include "platform/LocalServerFolder.h"
+#include "platform/LocalWorldSource.h"
 #include "platform/Paths.h"
-#include "platform/Platform.h"
 #include "worlds/Messages.h"
+#include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
 
 #include <QByteArrayView>
+#include <QString>
+#include <QSysInfo>
 #include <algorithm>
 #include <filesystem>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace Plovermantle {
 
@@ -28,7 +34,8 @@ bool isOwnName(std::string name) {
     });
     return name == "server.properties" || name == "server.properties.backup" ||
            name.starts_with(copyLockName) || name.starts_with(stagingFolderPrefix) ||
-           name.starts_with(asideFolderPrefix);
+           name.starts_with(asideFolderPrefix) || name.starts_with(replacedFolderName) ||
+           name.starts_with(propsTemporaryPrefix);
 }
 
 bool sameItem(const ItemInfo& a, const ItemInfo& b) {
@@ -68,8 +75,8 @@ enum class Overlap { None, Unknown, Same, DestinationInsideSource, SourceInsideD
 
 // Copying a world onto or into itself would delete it or never end; when that cannot be ruled
 // out, nothing is copied.
-Overlap overlapOf(FileSystem& files, const std::string& source, const std::string& savesFolder,
-                  const std::string& destination, const std::string& serverFolder) {
+Overlap overlapOf(FileSystem& files, const std::string& source, const std::string& destination,
+                  const std::string& serverFolder) {
     const auto sourceInfo = files.itemInfo(source);
     const auto destinationInfo = files.itemInfo(destination);
     if (!sourceInfo || !destinationInfo) {
@@ -89,7 +96,7 @@ Overlap overlapOf(FileSystem& files, const std::string& source, const std::strin
         return Overlap::DestinationInsideSource;
     }
     if (destinationInfo->kind == ItemKind::Folder) {
-        const auto sourceInside = isAtOrAbove(files, *destinationInfo, savesFolder);
+        const auto sourceInside = isAtOrAbove(files, *destinationInfo, source);
         if (!sourceInside) {
             return Overlap::Unknown;
         }
@@ -100,115 +107,206 @@ Overlap overlapOf(FileSystem& files, const std::string& source, const std::strin
     return Overlap::None;
 }
 
+// The account's name on this computer; its number elsewhere.
+std::string accountName(std::uint32_t uid, bool remote) {
+    if (!remote) {
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found) {
+            return found->pw_name;
+        }
+    }
+    return "uid " + std::to_string(uid);
+}
+
+std::string describeHolder(const LockHolder& holder) {
+    const std::string lock(copyLockName);
+    if (!holder.readable) {
+        return "The lock file " + lock + " could not be read, so who holds it is not known.";
+    }
+    return "The lock file " + lock + " is held by process " + std::to_string(holder.pid) + " on " +
+           holder.host + " since " + holder.since + ".";
+}
+
 } // namespace
 
-void copyWorld(Platform& platform, const WorldCopyInputs& inputs,
-               const std::function<void(const std::string& serverFolder)>& pointServerAtWorld) {
+CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& source,
+                      const std::string& name, ExistingWorld existing) {
     Dialogs& dialogs = platform.dialogs;
-    FileSystem& files = platform.files;
-    // A failure is told with the file operation that caused it.
-    const auto tellFailure = [&](const Alert& alert) {
-        dialogs.runAlert(Messages::withDetails(alert, files.takeFailure()));
+    constexpr int first = alertFirstButtonReturn;
+    // A failure is told with the operation that caused it.
+    const auto fail = [&](const Alert& alert) {
+        dialogs.runAlert(Messages::withDetails(alert, folder.takeFailure()));
+        return CopyOutcome::Failed;
     };
 
-    if (inputs.serverPathText.empty() || !inputs.selectedWorld) {
-        dialogs.runAlert(Messages::comeOn);
-        return;
-    }
-    // The field can show a folder while none is in use; never guess at one.
-    if (!inputs.serverFolder || inputs.serverFolder->empty() || !inputs.savesFolder ||
-        inputs.savesFolder->empty()) {
-        dialogs.runAlert(Messages::comeOn);
-        return;
-    }
-    const std::string& name = *inputs.selectedWorld;
-    const std::string& serverFolder = *inputs.serverFolder;
     if (!isUsableName(name) || isOwnName(name)) {
-        dialogs.runAlert(Messages::badWorldName);
-        return;
+        return fail(Messages::badWorldName);
     }
-    // The name goes into server.properties, which the server reads as UTF-8 text.
+    // The name goes into server.properties, which the server reads as text.
     if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
-        dialogs.runAlert(Messages::worldNameNotUtf8);
-        return;
+        return fail(Messages::worldNameNotUtf8);
     }
-    const std::string source = joinPath(*inputs.savesFolder, name);
-    const std::string destination = joinPath(serverFolder, name);
-
-    files.takeFailure();
-    switch (overlapOf(files, source, *inputs.savesFolder, destination, serverFolder)) {
-    case Overlap::None:
-        break;
-    case Overlap::Unknown:
-        tellFailure(Messages::unableToCopy);
-        return;
-    case Overlap::Same:
-        dialogs.runAlert(Messages::serverIsSavesFolder);
-        return;
-    case Overlap::DestinationInsideSource:
-        dialogs.runAlert(Messages::serverInsideWorld);
-        return;
-    case Overlap::SourceInsideDestination:
-        dialogs.runAlert(Messages::worldInsideReplaced);
-        return;
+    folder.takeFailure();
+    const auto top = folder.itemInfo("");
+    if (!top || top->kind != ItemKind::Folder) {
+        return fail(Messages::serverFolderUnusable);
     }
-
+    if (const auto local = source.localPath(); local && !folder.isRemote()) {
+        FileSystem& files = platform.files;
+        files.takeFailure();
+        const std::string server = folder.displayName();
+        switch (overlapOf(files, *local, joinPath(server, name), server)) {
+        case Overlap::None:
+            break;
+        case Overlap::Unknown:
+            dialogs.runAlert(Messages::withDetails(Messages::unableToCopy, files.takeFailure()));
+            return CopyOutcome::Failed;
+        case Overlap::Same:
+            return fail(Messages::serverIsSavesFolder);
+        case Overlap::DestinationInsideSource:
+            return fail(Messages::serverInsideWorld);
+        case Overlap::SourceInsideDestination:
+            return fail(Messages::worldInsideReplaced);
+        }
+    }
     // A world the game is writing would be copied torn.
-    if (files.isLockHeld(joinPath(source, std::string(sessionLockName)))) {
-        dialogs.runAlert(Messages::worldOpenInGame);
-        return;
+    if (source.isOpenInGame().value_or(false)) {
+        return fail(Messages::worldOpenInGame);
     }
+
+    // A folder without server.properties may not be a server's at all.
+    const auto props = folder.itemInfo("server.properties");
+    if (!props) {
+        return fail(Messages::unableToCopy);
+    }
+    if (props->kind == ItemKind::Missing &&
+        dialogs.runAlert(Messages::noServerProperties) != first) {
+        return CopyOutcome::Cancelled;
+    }
+    if (props->kind == ItemKind::RegularFile && props->size > serverPropsMaxBytes) {
+        return fail(Messages::propsTooLarge);
+    }
+    // The server's account must be able to write the world it is given.
+    const OwnershipDecision ownership =
+        planOwnership(folder.account(), *top, props->kind == ItemKind::Missing ? *top : *props,
+                      folder.defaultAclGrantsWrite());
+    if (ownership.unwritable && dialogs.runAlert(Messages::serverCannotWrite(accountName(
+                                    *ownership.unwritable, folder.isRemote()))) != first) {
+        return CopyOutcome::Cancelled;
+    }
+
     // One copy at a time: another one's working folders would look like a crash's leftovers.
-    LockAttempt lock = files.lockExclusively(joinPath(serverFolder, std::string(copyLockName)));
-    switch (lock.outcome) {
-    case LockOutcome::Taken:
-        break;
-    case LockOutcome::HeldElsewhere:
-        dialogs.runAlert(Messages::anotherCopyUnderWay);
-        return;
-    case LockOutcome::Failed:
-        tellFailure(Messages::unableToCopy);
-        return;
+    const std::string lockName(copyLockName);
+    CopyLockAttempt lock = folder.lockExclusively(lockName);
+    if (lock.outcome == LockOutcome::HeldElsewhere) {
+        // A lock of this computer is a live copy's; one of another computer, or one that cannot
+        // be read, may be a crash's, which only the user can judge.
+        const bool removable =
+            !lock.holder.readable || lock.holder.host != QSysInfo::machineHostName().toStdString();
+        const int answer =
+            dialogs.runAlert(Messages::anotherCopy(describeHolder(lock.holder), removable));
+        if (!removable || answer != first + 1) {
+            return CopyOutcome::Failed;
+        }
+        if (dialogs.runAlert(Messages::confirmLockRemoval) != first) {
+            return CopyOutcome::Cancelled;
+        }
+        if (!folder.breakLock(lockName)) {
+            return fail(Messages::unableToCopy);
+        }
+        lock = folder.lockExclusively(lockName);
+        if (lock.outcome == LockOutcome::HeldElsewhere) {
+            dialogs.runAlert(Messages::anotherCopy(describeHolder(lock.holder), false));
+            return CopyOutcome::Failed;
+        }
     }
-    recoverLeftovers(files, serverFolder);
-    files.takeFailure(); // what could not be cleaned up is not what stops this copy
-    const auto existing = existingWorldItems(files, serverFolder, name);
-    if (!existing) {
-        tellFailure(Messages::unableToCopy);
-        return;
+    if (lock.outcome != LockOutcome::Taken) {
+        return fail(Messages::unableToCopy);
+    }
+    // A crash's leftovers can be large: they are cleaned up with the progress shown.
+    const std::string label = Messages::copyingLabel(name);
+    dialogs.runWithProgress(label, [&](const WorkProgressReport&) { recoverLeftovers(folder); });
+    folder.takeFailure(); // what could not be cleaned up is not what stops this copy
+    const auto items = existingWorldItems(folder, name);
+    if (!items) {
+        return fail(Messages::unableToCopy);
     }
     // A running server saves its world when it stops, over whatever took its place.
-    if (worldInUse(files, serverFolder, name)) {
-        dialogs.runAlert(Messages::serverRunsWorld);
-        return;
+    if (worldInUse(folder, name)) {
+        return fail(Messages::serverRunsWorld);
     }
-    const bool replace = !existing->empty();
-    if (replace && dialogs.runAlert(Messages::worldExists) != alertFirstButtonReturn) {
-        return;
+    const bool replace = !items->empty();
+    if (replace) {
+        if (existing == ExistingWorld::Keep ||
+            (existing == ExistingWorld::Ask &&
+             dialogs.runAlert(Messages::replacePrompt(*items, folder.displayName(),
+                                                      folder.isRemote())) != first)) {
+            return CopyOutcome::WorldExists;
+        }
     }
     // The copy is the one long step: it runs with its progress shown and may be cancelled.
-    PlaceResult placed = PlaceResult::CopyFailed;
-    dialogs.runWithProgress(Messages::copyingLabel(name), [&](const WorkProgressReport& report) {
-        placed = placeCopy(files, source, serverFolder, name, replace, report);
+    Placement placed;
+    dialogs.runWithProgress(label, [&](const WorkProgressReport& report) {
+        placed = placeCopy(folder, source, name, replace, ownership.plan, report);
     });
-    switch (placed) {
+    const std::string kept = placed.keptIn.empty()
+                                 ? std::string()
+                                 : "No Trash could take " + Messages::quotedList(*items) +
+                                       ", so they are kept in " +
+                                       joinPath(folder.displayName(), placed.keptIn) + ".";
+    switch (placed.result) {
     case PlaceResult::Placed:
         break;
     case PlaceResult::CopyFailed:
-        tellFailure(Messages::unableToCopy);
-        return;
-    case PlaceResult::ReplaceFailed:
-        tellFailure(Messages::unableToReplace);
-        return;
-    case PlaceResult::InUse:
-        dialogs.runAlert(Messages::serverRunsWorld);
-        return;
-    case PlaceResult::Stopped:
-        return;
+        return fail(Messages::unableToCopy);
+    case PlaceResult::ReplaceFailed: {
+        Alert alert = Messages::withDetails(Messages::unableToReplace, folder.takeFailure());
+        alert.details += (alert.details.empty() || kept.empty() ? "" : "\n") + kept;
+        dialogs.runAlert(alert);
+        return CopyOutcome::Failed;
     }
-    pointServerAtWorld(serverFolder);
+    case PlaceResult::InUse:
+        return fail(Messages::serverRunsWorld);
+    case PlaceResult::SourceChanged:
+        return fail(Messages::worldChangedWhileCopied);
+    case PlaceResult::Stopped:
+        return CopyOutcome::Cancelled;
+    }
+    const bool pointed = rewriteServerProps(dialogs, folder, name);
     lock.lock.reset(); // the copy is done; the user may take their time over the last alert
-    dialogs.runAlert(Messages::worldCopied);
+    Alert copied = Messages::worldCopied;
+    copied.details = kept;
+    dialogs.runAlert(copied);
+    return pointed ? CopyOutcome::Deployed : CopyOutcome::DeployedPropertiesFailed;
+}
+
+std::unique_ptr<ServerFolder> openServerFolder(const std::string& text, FileFailure* failure) {
+    return LocalServerFolder::open(text, failure);
+}
+
+CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
+                        WorldSource& source, const std::string& worldName, ExistingWorld existing) {
+    FileFailure why;
+    const auto folder = openServerFolder(serverFolderText, &why);
+    if (!folder) {
+        platform.dialogs.runAlert(Messages::withDetails(Messages::serverFolderUnusable, why));
+        return CopyOutcome::Failed;
+    }
+    return copyWorld(platform, *folder, source, worldName, existing);
+}
+
+CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
+                        const std::string& savesFolder, const std::string& worldName,
+                        ExistingWorld existing) {
+    FileFailure why;
+    const auto source = LocalWorldSource::open(joinPath(savesFolder, worldName), &why);
+    if (!source) {
+        platform.dialogs.runAlert(Messages::withDetails(Messages::unableToCopy, why));
+        return CopyOutcome::Failed;
+    }
+    return deployWorld(platform, serverFolderText, *source, worldName, existing);
 }
 
 } // namespace Plovermantle

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "platform/LocalServerFolder.h"
+#include "platform/LocalWorldSource.h"
+#include "platform/PosixFileSystem.h"
 #include "platform/QtPreferences.h"
-#include "support/FailingFileSystem.h"
+#include "support/FailingServerFolder.h"
 #include "support/TestSupport.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
@@ -14,19 +17,28 @@ namespace Plovermantle::Testing {
 namespace fs = std::filesystem;
 
 // A saves folder holding "World", a server folder with its server.properties, and the app's side of
-// a copy, on a disk that fails where a test says.
+// a copy, into a folder that fails where a test says.
 struct CopyScene {
     CopyScene() {
         buildTree(saves / "World", sampleWorld);
         buildTree(root, {"f:server/server.properties=level-name=old"});
     }
 
-    // The field's text is not the folder in use: only the folder in use counts.
-    void copy() { copy({"shown", "World", saves.string(), server.string()}); }
-    void copy(const WorldCopyInputs& given) {
-        copyWorld(platform, given, [&](const std::string& folder) {
-            rewriteServerProps(platform, folder, *given.selectedWorld);
-        });
+    CopyOutcome copy(const std::string& world = "World",
+                     ExistingWorld existing = ExistingWorld::Ask) {
+        const auto real = LocalServerFolder::open(server.string());
+        const auto source = LocalWorldSource::open((saves / world).string());
+        if (!real || !source) {
+            return CopyOutcome::Failed;
+        }
+        folder.real = real.get();
+        return copyWorld(platform, folder, *source, world, existing);
+    }
+    // The server.properties step alone.
+    bool rewrite(const std::string& world) {
+        const auto real = LocalServerFolder::open(server.string());
+        folder.real = real.get();
+        return real && rewriteServerProps(dialogs, folder, world);
     }
 
     fs::path props() const { return server / "server.properties"; }
@@ -41,7 +53,8 @@ struct CopyScene {
     fs::path root = dir.path().toStdString();
     fs::path saves = root / "saves";
     fs::path server = root / "server";
-    FailingFileSystem files;
+    FailingServerFolder folder;
+    PosixFileSystem files;
     QtPreferences prefs{dir.filePath(QStringLiteral("prefs.ini"))};
     RecordingDialogs dialogs;
     Platform platform{files, prefs, dialogs};

@@ -74,6 +74,11 @@ public:
         shown.push_back(alert);
         alerts.push_back(alert);
         alerts.back().details.clear();
+        if (!answers.empty()) {
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
         return alertAnswer;
     }
     std::optional<std::string> chooseFolder(const std::string& startFolder) override {
@@ -97,6 +102,7 @@ public:
     Alerts alerts; // their texts, without details
     Alerts shown;  // as shown, details included
     int alertAnswer = alertFirstButtonReturn;
+    std::deque<int> answers; // given first, in order, then alertAnswer
     std::deque<std::optional<std::string>> folderAnswers;
     std::vector<std::string> chooserStarts; // where each folder chooser opened
     std::vector<WorkProgress> reports;
