@@ -34,11 +34,10 @@ fs::path home;
 constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
 
-// The three places the server folder lives in during a run: remembered, shown and in use.
+// The server folder as remembered and as shown.
 QStringList places(App& app) {
-    return {QString::fromStdString(getPrefs(app.prefs)),
-            app.find<QLineEdit>("txtServerPath").text(),
-            QString::fromStdString(globalServerPath().value_or("unset"))};
+    return {QString::fromStdString(app.interface.delegate().settings().serverFolder()),
+            app.find<QLineEdit>("txtServerPath").text()};
 }
 
 // Shown and receiving keys as after a user's click.
@@ -151,11 +150,7 @@ public:
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
-    void cleanup() {
-        fs::remove_all(savesFolderPath());
-        globalFullPath() = std::string();
-        globalServerPath() = std::string();
-    }
+    void cleanup() { fs::remove_all(savesFolderPath()); }
 
     // None with no saves folder, which is never created; folder names at once; then names, dates
     // and icons as read, most recently played first, the rest by name; and the world copied is the
@@ -295,10 +290,9 @@ private slots:
 
         const QString prefsFile = app.dir.filePath("prefs.ini");
         const auto restart = [&] {
-            globalFullPath() = std::string();
             App restarted(prefsFile);
             restarted.launch();
-            return std::pair(QString::fromStdString(globalFullPath().value_or("")),
+            return std::pair(QString::fromStdString(restarted.interface.delegate().savesFolder()),
                              shown(restarted.find<QComboBox>("worldList")));
         };
         QCOMPARE(restart(),
@@ -408,7 +402,7 @@ private slots:
         buildTree(fs::path(savesFolderPath()) / "Island", sampleWorld);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         Testing::TestApp<PosixFileSystem, ClickingDialogs> app;
-        app.prefs.setString(serverPathConst(), server.string());
+        app.interface.delegate().settings().setServerFolder(server.string());
         app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
         QVERIFY(showActive(app.window()));
         app.launch();
@@ -436,7 +430,7 @@ private slots:
         App app;
         for (const auto& [inUse, opensAt] : std::vector<std::pair<std::string, std::string>>{
                  {server, server}, {server + "/gone/deeper", server}, {"", home.string()}}) {
-            globalServerPath() = inUse;
+            app.interface.delegate().settings().setServerFolder(inUse);
             app.find<QAction>("actionChooseServer").trigger();
             QCOMPARE(app.dialogs.chooserStarts.back(), opensAt);
         }
@@ -457,30 +451,28 @@ private slots:
 
     // Chosen by button (Alt+O) or menu, kept through a cancelled choice, remembered over a restart,
     // and shown exactly, blanks and all.
-    void serverFolderGoesToAllThreePlacesAndOutlivesARestart() {
+    void serverFolderIsShownAndOutlivesARestart() {
         const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
         {
-            globalServerPath() = "/left over";
             App app(prefsFile);
             QVERIFY(showActive(app.window()));
             app.launch();
-            QCOMPARE(places(app), QStringList(3, QString()));
+            QCOMPARE(places(app), QStringList(2, QString()));
 
             app.dialogs.folderAnswers = {odd.toStdString(), std::nullopt, ""};
             QTest::keySequence(&app.window(), QKeySequence("Alt+O"));
-            QTRY_COMPARE(places(app), QStringList(3, odd));
+            QTRY_COMPARE(places(app), QStringList(2, odd));
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
-            QCOMPARE(places(app), QStringList(3, odd));
+            QCOMPARE(places(app), QStringList(2, odd));
             QVERIFY(app.dialogs.folderAnswers.empty()); // the chooser ran three times
             QVERIFY(app.dialogs.alerts.empty());
         }
-        globalServerPath() = std::string();
         App restarted(prefsFile);
         restarted.launch();
-        QCOMPARE(places(restarted), QStringList(3, odd));
+        QCOMPARE(places(restarted), QStringList(2, odd));
     }
 
     void showsProgressOnlyForLongWork_data() {

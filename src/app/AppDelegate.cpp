@@ -2,7 +2,6 @@
 
 #include "app/WorldList.h"
 #include "settings/SavesFolders.h"
-#include "settings/Settings.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
@@ -20,19 +19,16 @@
 namespace Plovermantle {
 
 AppDelegate::AppDelegate(Platform platform, QObject* parent)
-    : QObject(parent), platform_(platform) {}
+    : QObject(parent), platform_(platform), settings_(platform.prefs, platform.files) {}
 
 AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
-    globalServerPath() = getPrefs(platform_.prefs);
-    if (*globalServerPath() != "") {
-        txtServerPath_->setText(QFile::decodeName(globalServerPath()->c_str()));
-    }
-    globalFullPath() = getSavesPrefs(platform_.prefs, platform_.files);
+    txtServerPath_->setText(QFile::decodeName(settings_.serverFolder().c_str()));
+    savesFolder_ = settings_.savesFolder();
     // The folder names show at once, with no world picked; the rest fills in from a worker.
     worlds_ = std::make_unique<WorldList>(*worldList_, platform_.files);
-    worlds_->show(*globalFullPath());
+    worlds_->show(savesFolder_);
 }
 
 void AppDelegate::refreshWorldList() {
@@ -42,11 +38,11 @@ void AppDelegate::refreshWorldList() {
 }
 
 void AppDelegate::useSavesFolder(const std::string& path) {
-    saveSavesPrefs(platform_.prefs, path);
-    if (globalFullPath() != path) {
+    settings_.setSavesFolder(path);
+    if (savesFolder_ != path) {
         // Another folder's world of the same name is another world.
         worldList_->setCurrentIndex(-1);
-        globalFullPath() = path;
+        savesFolder_ = path;
     }
     if (worlds_) {
         worlds_->show(path);
@@ -54,8 +50,8 @@ void AppDelegate::useSavesFolder(const std::string& path) {
 }
 
 void AppDelegate::chooseSavesFolder() {
-    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
-        chooserStartFolder(platform_.files, globalFullPath().value_or(std::string())));
+    const std::optional<std::string> chosen =
+        platform_.dialogs.chooseFolder(chooserStartFolder(platform_.files, savesFolder_));
     if (chosen && !chosen->empty()) {
         useSavesFolder(*chosen);
     }
@@ -84,7 +80,7 @@ void AppDelegate::listSavesFolders() {
     delete savesFolderItems_;
     savesFolderItems_ = new QObject(this);
     auto* group = new QActionGroup(savesFolderItems_);
-    const std::string inUse = globalFullPath().value_or(std::string());
+    const std::string& inUse = savesFolder_;
     const std::optional<std::string> inUseResolved = platform_.files.canonicalPath(inUse);
     std::vector<FoundSavesFolder> folders = findSavesFolders(platform_.files, launcherPlaces());
     const auto isInUse = [&](const std::string& path) {
@@ -129,18 +125,18 @@ void AppDelegate::setServerPath() {
     // The folder is taken as chosen: whether it really is a server folder shows when a world is
     // copied into it.
     const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
-        chooserStartFolder(platform_.files, globalServerPath().value_or(std::string())));
+        chooserStartFolder(platform_.files, settings_.serverFolder()));
     if (!chosen || chosen->empty()) {
         return;
     }
-    savePrefs(platform_.prefs, *chosen);
+    settings_.setServerFolder(*chosen);
     txtServerPath_->setText(QFile::decodeName(chosen->c_str()));
-    globalServerPath() = *chosen;
 }
 
 void AppDelegate::copy() {
-    const WorldCopyInputs inputs{QFile::encodeName(txtServerPath_->text()).toStdString(),
-                                 selectedWorld(), globalFullPath(), globalServerPath()};
+    const std::string chosenServerFolder = settings_.serverFolder();
+    const WorldCopyInputs inputs{chosenServerFolder, selectedWorld(), savesFolder_,
+                                 chosenServerFolder};
     copyWorld(platform_, inputs,
               [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "settings/Settings.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -35,6 +36,11 @@ public:
     QMenu* savesFolderMenu() const { return savesFolderMenu_; }
     void setSavesFolderMenu(QMenu* menu) { savesFolderMenu_ = menu; }
 
+    // What the app remembers between runs.
+    Settings& settings() { return settings_; }
+    // The saves folder whose worlds are listed.
+    const std::string& savesFolder() const { return savesFolder_; }
+
     // What fills worldList and keeps it current; nothing before launch.
     WorldList* worlds() const { return worlds_.get(); }
 
@@ -64,6 +70,8 @@ public slots:
 
 private:
     Platform platform_;
+    Settings settings_;
+    std::string savesFolder_;
     QPointer<QMainWindow> window_;
     QPointer<QComboBox> worldList_;
     QPointer<QLineEdit> txtServerPath_;
