@@ -36,8 +36,8 @@ constexpr int cancel = alertFirstButtonReturn + 1;
 
 // The server folder as remembered and as shown.
 QStringList places(App& app) {
-    return {QString::fromStdString(app.interface.delegate().settings().serverFolder()),
-            app.find<QLineEdit>("txtServerPath").text()};
+    return {QString::fromStdString(app.interface.controller().settings().serverFolder()),
+            app.find<QLineEdit>("serverFolderEdit").text()};
 }
 
 // Shown and receiving keys as after a user's click.
@@ -88,7 +88,7 @@ const qint64 now = QDateTime::currentMSecsSinceEpoch();
 // put in place of the old.
 void makeWorld(const std::string& folder, const std::string& name = {}, qint64 played = now,
                int mode = 0, bool hardcore = false) {
-    const fs::path world = fs::path(savesFolderPath()) / folder;
+    const fs::path world = fs::path(defaultSavesFolder()) / folder;
     fs::create_directories(world);
     if (!name.empty()) {
         writeFile(world / "level.dat_new", gzip(levelNbt(name, played, mode, hardcore, "1.20.4")));
@@ -107,7 +107,7 @@ QStringList shown(QComboBox& list) {
 }
 
 bool readAll(App& app) {
-    return QTest::qWaitFor([&] { return app.interface.delegate().worlds()->isComplete(); });
+    return QTest::qWaitFor([&] { return app.interface.controller().worlds()->isComplete(); });
 }
 
 // The submenu as it opens: each item's text, the checked one marked.
@@ -150,7 +150,7 @@ public:
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
-    void cleanup() { fs::remove_all(savesFolderPath()); }
+    void cleanup() { fs::remove_all(defaultSavesFolder()); }
 
     // None with no saves folder, which is never created; folder names at once; then names, dates
     // and icons as read, most recently played first, the rest by name; and the world copied is the
@@ -160,21 +160,21 @@ private slots:
         app.launch();
         QComboBox& list = app.find<QComboBox>("worldList");
         QCOMPARE(list.placeholderText(), "No worlds found");
-        QVERIFY(!fs::exists(savesFolderPath()) && app.dialogs.alerts.empty());
+        QVERIFY(!fs::exists(defaultSavesFolder()) && app.dialogs.alerts.empty());
         makeWorld("Zed 10");
         makeWorld("Zed 9");
         makeWorld("broken");
-        writeFile(fs::path(savesFolderPath()) / "broken/level.dat", "not compressed");
+        writeFile(fs::path(defaultSavesFolder()) / "broken/level.dat", "not compressed");
         makeWorld("New World", "Castle", now, 1);
         QImage red(64, 64, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(QString::fromStdString(savesFolderPath() + "/New World/icon.png")));
+        QVERIFY(red.save(QString::fromStdString(defaultSavesFolder() + "/New World/icon.png")));
         makeWorld("New World (1)", "Castle", now - day, 0, true);
         makeWorld("Old", "Old\nmap", now - 10 * day, 2); // shown on one line
         makeWorld("unplayed", "unplayed", 0);
         // Only the visible folders directly inside, named exactly as on disk.
         makeWorld(" Größe 世界 ");
-        buildTree(savesFolderPath(),
+        buildTree(defaultSavesFolder(),
                   {"d:.hidden", "d:Zed 9/region", "f:notes.txt=x", "l:Link>Old"});
         app.find<QAction>("actionRefresh").trigger();
         QCOMPARE(shown(list), (QStringList{" Größe 世界 ", "broken", "New World", "New World (1)",
@@ -196,10 +196,10 @@ private slots:
 
         list.setCurrentIndex(1);
         QCOMPARE(list.toolTip().section('\n', 0, 3),
-                 QString::fromStdString("Castle\nFolder: " + savesFolderPath() +
+                 QString::fromStdString("Castle\nFolder: " + defaultSavesFolder() +
                                         "/New World (1)\nVersion: 1.20.4\nGame mode: Hardcore"));
         // What a copy takes.
-        QCOMPARE(app.interface.delegate().selectedWorld(),
+        QCOMPARE(app.interface.controller().selectedWorld(),
                  std::optional<std::string>("New World (1)"));
     }
 
@@ -230,7 +230,7 @@ private slots:
         QVERIFY(readAll(app));
         app.find<QComboBox>("worldList").setCurrentIndex(0);
         if (change.startsWith('-')) {
-            fs::remove_all(fs::path(savesFolderPath()) / change.mid(1).toStdString());
+            fs::remove_all(fs::path(defaultSavesFolder()) / change.mid(1).toStdString());
         } else {
             makeWorld(change.section('=', 0, 0).remove('+').toStdString(),
                       change.section('=', 1).toStdString());
@@ -242,12 +242,12 @@ private slots:
             app.find<QAction>("actionRefresh").trigger();
             QCOMPARE(shown(app.find<QComboBox>("worldList")), listed);
         }
-        QCOMPARE(app.interface.delegate().selectedWorld().value_or(""), chosen.toStdString());
+        QCOMPARE(app.interface.controller().selectedWorld().value_or(""), chosen.toStdString());
     }
 
     // Only a regular file of at most the size asked for is read; a link is not followed.
     void readsBoundedRegularFiles() {
-        const fs::path dir = fs::path(savesFolderPath()) / "files";
+        const fs::path dir = fs::path(defaultSavesFolder()) / "files";
         writeFile(dir / "file", "12345");
         fs::create_symlink("file", dir / "link");
         QCOMPARE(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -292,14 +292,14 @@ private slots:
         const auto restart = [&] {
             App restarted(prefsFile);
             restarted.launch();
-            return std::pair(QString::fromStdString(restarted.interface.delegate().savesFolder()),
+            return std::pair(QString::fromStdString(restarted.interface.controller().savesFolder()),
                              shown(restarted.find<QComboBox>("worldList")));
         };
         QCOMPARE(restart(),
                  std::pair(QString((prism / "a1/minecraft/saves").c_str()), QStringList{"Island"}));
         fs::remove_all(prism / "a1/minecraft");
-        QCOMPARE(restart(),
-                 std::pair(QString::fromStdString(savesFolderPath()), QStringList{"Home World"}));
+        QCOMPARE(restart(), std::pair(QString::fromStdString(defaultSavesFolder()),
+                                      QStringList{"Home World"}));
 
         const fs::path other = home / "elsewhere";
         fs::create_directories(other / "Far World");
@@ -399,10 +399,10 @@ private slots:
     // Replace puts the world in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path server = home / "Game Server";
-        buildTree(fs::path(savesFolderPath()) / "Island", sampleWorld);
+        buildTree(fs::path(defaultSavesFolder()) / "Island", sampleWorld);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         Testing::TestApp<PosixFileSystem, ClickingDialogs> app;
-        app.interface.delegate().settings().setServerFolder(server.string());
+        app.interface.controller().settings().setServerFolder(server.string());
         app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
         QVERIFY(showActive(app.window()));
         app.launch();
@@ -416,7 +416,7 @@ private slots:
         // Esc answers as the last button; the others as the order they were given in.
         QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
         QCOMPARE(snapshotTree(server / "Island"),
-                 snapshotTree(fs::path(savesFolderPath()) / "Island"));
+                 snapshotTree(fs::path(defaultSavesFolder()) / "Island"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));
@@ -430,7 +430,7 @@ private slots:
         App app;
         for (const auto& [inUse, opensAt] : std::vector<std::pair<std::string, std::string>>{
                  {server, server}, {server + "/gone/deeper", server}, {"", home.string()}}) {
-            app.interface.delegate().settings().setServerFolder(inUse);
+            app.interface.controller().settings().setServerFolder(inUse);
             app.find<QAction>("actionChooseServer").trigger();
             QCOMPARE(app.dialogs.chooserStarts.back(), opensAt);
         }

@@ -61,7 +61,7 @@ std::vector<std::string> Settings::recentServerFolders() const {
 
 std::string Settings::savesFolder() const {
     const std::string remembered = value(savesFolderKey);
-    return !remembered.empty() && isFolder(files_, remembered) ? remembered : savesFolderPath();
+    return !remembered.empty() && isFolder(files_, remembered) ? remembered : defaultSavesFolder();
 }
 
 void Settings::setSavesFolder(const std::string& path) {
@@ -99,7 +99,7 @@ Preferences& TemporarySettings::prefs() {
     return store_->prefs;
 }
 
-std::string getUserLib() {
+std::string userLibraryFolder() {
 #if defined(Q_OS_MACOS)
     return QFile::encodeName(QDir::homePath() + QStringLiteral("/Library")).toStdString();
 #elif defined(Q_OS_WIN)
@@ -109,11 +109,11 @@ std::string getUserLib() {
 #endif
 }
 
-std::string savesFolderPath() {
+std::string defaultSavesFolder() {
 #if defined(Q_OS_MACOS)
-    return joinPath(getUserLib(), "Application Support/minecraft/saves");
+    return joinPath(userLibraryFolder(), "Application Support/minecraft/saves");
 #else
-    return joinPath(getUserLib(), ".minecraft/saves");
+    return joinPath(userLibraryFolder(), ".minecraft/saves");
 #endif
 }
 

@@ -31,7 +31,7 @@ public:
     void setServerFolder(const std::string& path);
 
     // The saves folder to list: the remembered one while it is still a folder, else the game's
-    // default, savesFolderPath(). One that has gone (an unplugged disk, a deleted instance)
+    // default, defaultSavesFolder(). One that has gone (an unplugged disk, a deleted instance)
     // stays remembered, so that it is used again once it is back.
     std::string savesFolder() const;
     void setSavesFolder(const std::string& path);
@@ -74,9 +74,9 @@ private:
 };
 
 // The folder of the current user's under which the game keeps its data.
-std::string getUserLib();
-// Where the game keeps its saved worlds: the game's own saves folder in getUserLib().
-std::string savesFolderPath();
+std::string userLibraryFolder();
+// Where the game keeps its saved worlds: the game's own saves folder in userLibraryFolder().
+std::string defaultSavesFolder();
 
 // Where the folder chooser opens: `folder`, or the nearest folder above it that still exists, or
 // the home folder when `folder` is empty.

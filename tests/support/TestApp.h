@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppDelegate.h"
+#include "app/MainController.h"
 #include "app/MainInterface.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtPreferences.h"
@@ -19,7 +19,7 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
           interface(platform()) {}
 
     Platform platform() { return {files, prefs, dialogs}; }
-    void launch() { interface.delegate().applicationDidFinishLaunching(); }
+    void launch() { interface.controller().start(); }
     QMainWindow& window() { return interface.window(); }
     // The window's control of that object name; a wrong name crashes the test.
     template <class Control> Control& find(const char* name) {

@@ -1,4 +1,4 @@
-#include "app/AppDelegate.h"
+#include "app/MainController.h"
 
 #include "app/WorldList.h"
 #include "settings/SavesFolders.h"
@@ -18,26 +18,26 @@
 
 namespace Plovermantle {
 
-AppDelegate::AppDelegate(Platform platform, QObject* parent)
+MainController::MainController(Platform platform, QObject* parent)
     : QObject(parent), platform_(platform), settings_(platform.prefs, platform.files) {}
 
-AppDelegate::~AppDelegate() = default;
+MainController::~MainController() = default;
 
-void AppDelegate::applicationDidFinishLaunching() {
-    txtServerPath_->setText(QFile::decodeName(settings_.serverFolder().c_str()));
+void MainController::start() {
+    serverFolderEdit_->setText(QFile::decodeName(settings_.serverFolder().c_str()));
     savesFolder_ = settings_.savesFolder();
     // The folder names show at once, with no world picked; the rest fills in from a worker.
     worlds_ = std::make_unique<WorldList>(*worldList_, platform_.files);
     worlds_->show(savesFolder_);
 }
 
-void AppDelegate::refreshWorldList() {
+void MainController::refreshWorldList() {
     if (worlds_) {
         worlds_->refresh();
     }
 }
 
-void AppDelegate::useSavesFolder(const std::string& path) {
+void MainController::useSavesFolder(const std::string& path) {
     settings_.setSavesFolder(path);
     if (savesFolder_ != path) {
         // Another folder's world of the same name is another world.
@@ -49,7 +49,7 @@ void AppDelegate::useSavesFolder(const std::string& path) {
     }
 }
 
-void AppDelegate::chooseSavesFolder() {
+void MainController::chooseSavesFolder() {
     const std::optional<std::string> chosen =
         platform_.dialogs.chooseFolder(chooserStartFolder(platform_.files, savesFolder_));
     if (chosen && !chosen->empty()) {
@@ -63,20 +63,20 @@ QString launcherLabel(const FoundSavesFolder& folder) {
     const QString instance = QString::fromUtf8(folder.instanceName);
     switch (folder.launcher) {
     case Launcher::Game:
-        return AppDelegate::tr("Game launcher");
+        return MainController::tr("Game launcher");
     case Launcher::GameFlatpak:
-        return AppDelegate::tr("Game launcher (Flatpak)");
+        return MainController::tr("Game launcher (Flatpak)");
     case Launcher::Prism:
-        return AppDelegate::tr("Prism Launcher: %1").arg(instance);
+        return MainController::tr("Prism Launcher: %1").arg(instance);
     case Launcher::PrismFlatpak:
-        return AppDelegate::tr("Prism Launcher (Flatpak): %1").arg(instance);
+        return MainController::tr("Prism Launcher (Flatpak): %1").arg(instance);
     }
     return instance;
 }
 
 } // namespace
 
-void AppDelegate::listSavesFolders() {
+void MainController::listSavesFolders() {
     delete savesFolderItems_;
     savesFolderItems_ = new QObject(this);
     auto* group = new QActionGroup(savesFolderItems_);
@@ -113,15 +113,11 @@ void AppDelegate::listSavesFolders() {
     savesFolderMenu_->insertActions(savesFolderMenu_->actions().value(0), items);
 }
 
-void AppDelegate::applicationWillTerminate() {
-    // Nothing to save: the server folder is stored the moment it is chosen.
-}
-
-void AppDelegate::quit() {
+void MainController::quit() {
     QCoreApplication::quit();
 }
 
-void AppDelegate::setServerPath() {
+void MainController::chooseServerFolder() {
     // The folder is taken as chosen: whether it really is a server folder shows when a world is
     // copied into it.
     const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
@@ -130,10 +126,10 @@ void AppDelegate::setServerPath() {
         return;
     }
     settings_.setServerFolder(*chosen);
-    txtServerPath_->setText(QFile::decodeName(chosen->c_str()));
+    serverFolderEdit_->setText(QFile::decodeName(chosen->c_str()));
 }
 
-void AppDelegate::copy() {
+void MainController::copy() {
     const std::string chosenServerFolder = settings_.serverFolder();
     const WorldCopyInputs inputs{chosenServerFolder, selectedWorld(), savesFolder_,
                                  chosenServerFolder};
@@ -141,7 +137,7 @@ void AppDelegate::copy() {
               [this](const std::string& serverFolder) { replaceServerProps(serverFolder); });
 }
 
-std::optional<std::string> AppDelegate::selectedWorld() const {
+std::optional<std::string> MainController::selectedWorld() const {
     const int index = worldList_->currentIndex();
     if (index < 0) {
         return std::nullopt;
@@ -149,7 +145,7 @@ std::optional<std::string> AppDelegate::selectedWorld() const {
     return worldList_->itemData(index, worldNameRole).toByteArray().toStdString();
 }
 
-void AppDelegate::replaceServerProps(const std::string& serverFolderPath) {
+void MainController::replaceServerProps(const std::string& serverFolderPath) {
     const std::optional<std::string> world = selectedWorld();
     if (!world) {
         // Callers select a world first; without one there is nothing to name, and a blank name

@@ -19,19 +19,19 @@ class WorldList;
 
 // Owns nothing of the window: it holds non-owning references to the controls it reads and fills,
 // runs the launch sequence and carries the window's actions.
-class AppDelegate : public QObject {
+class MainController : public QObject {
     Q_OBJECT
 
 public:
-    explicit AppDelegate(Platform platform, QObject* parent = nullptr);
-    ~AppDelegate() override;
+    explicit MainController(Platform platform, QObject* parent = nullptr);
+    ~MainController() override;
 
     QMainWindow* window() const { return window_; }
     void setWindow(QMainWindow* window) { window_ = window; }
     QComboBox* worldList() const { return worldList_; }
     void setWorldList(QComboBox* worldList) { worldList_ = worldList; }
-    QLineEdit* txtServerPath() const { return txtServerPath_; }
-    void setTxtServerPath(QLineEdit* txtServerPath) { txtServerPath_ = txtServerPath; }
+    QLineEdit* serverFolderEdit() const { return serverFolderEdit_; }
+    void setServerFolderEdit(QLineEdit* serverFolderEdit) { serverFolderEdit_ = serverFolderEdit; }
     // The File menu's Saves Folder submenu; its own actions (Other Folder…) stay at its end.
     QMenu* savesFolderMenu() const { return savesFolderMenu_; }
     void setSavesFolderMenu(QMenu* menu) { savesFolderMenu_ = menu; }
@@ -56,13 +56,12 @@ public:
 
 public slots:
     void quit();
-    void setServerPath();
+    void chooseServerFolder();
     // Deploys the selected world into the server folder and points the server at it.
     void copy();
     // Reads the saves folder again; the world the user picked stays picked while it is there.
     void refreshWorldList();
-    void applicationDidFinishLaunching();
-    void applicationWillTerminate();
+    void start();
     // Fills the Saves Folder submenu with the saves folders found now, the one in use checked.
     void listSavesFolders();
     // Lets the user pick any folder as the saves folder.
@@ -74,7 +73,7 @@ private:
     std::string savesFolder_;
     QPointer<QMainWindow> window_;
     QPointer<QComboBox> worldList_;
-    QPointer<QLineEdit> txtServerPath_;
+    QPointer<QLineEdit> serverFolderEdit_;
     QPointer<QMenu> savesFolderMenu_;
     // Owns the submenu's items of the last listing; deleting it takes them out of the menu.
     QPointer<QObject> savesFolderItems_;
