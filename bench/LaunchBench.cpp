@@ -73,8 +73,7 @@ int main(int argc, char* argv[]) {
             return;
         }
         std::printf("shown=%.6f decorated=%.6f worlds=%d launch=%.6f refresh=%.6f stall=%.6f\n",
-                    shown, decorated, interface.controller().worldList()->count(), launch, refresh,
-                    stall);
+                    shown, decorated, worlds->count(), launch, refresh, stall);
         QApplication::quit();
     });
     poll.start();

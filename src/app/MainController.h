@@ -3,22 +3,27 @@
 #include "platform/Platform.h"
 #include "settings/Settings.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMainWindow>
-#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <memory>
 #include <optional>
 #include <string>
 
+class QMainWindow;
+class QEvent;
+
+namespace Ui {
+class MainWindow;
+}
+
 namespace Plovermantle {
 
+class ServerStatusWatch;
+struct ServerStatus;
 class WorldList;
 
-// Owns nothing of the window: it holds non-owning references to the controls it reads and fills,
-// runs the launch sequence and carries the window's actions.
+// Carries the window's actions and keeps its controls current; the window and its form belong to
+// whoever attaches them.
 class MainController : public QObject {
     Q_OBJECT
 
@@ -26,58 +31,60 @@ public:
     explicit MainController(Platform platform, QObject* parent = nullptr);
     ~MainController() override;
 
-    QMainWindow* window() const { return window_; }
-    void setWindow(QMainWindow* window) { window_ = window; }
-    QComboBox* worldList() const { return worldList_; }
-    void setWorldList(QComboBox* worldList) { worldList_ = worldList; }
-    QLineEdit* serverFolderEdit() const { return serverFolderEdit_; }
-    void setServerFolderEdit(QLineEdit* serverFolderEdit) { serverFolderEdit_ = serverFolderEdit; }
-    // The File menu's Saves Folder submenu; its own actions (Other Folder…) stay at its end.
-    QMenu* savesFolderMenu() const { return savesFolderMenu_; }
-    void setSavesFolderMenu(QMenu* menu) { savesFolderMenu_ = menu; }
+    // Connects the window's controls and actions, and gives the window its remembered size.
+    void attach(QMainWindow& window, Ui::MainWindow& ui);
 
     // What the app remembers between runs.
     Settings& settings() { return settings_; }
     // The saves folder whose worlds are listed.
     const std::string& savesFolder() const { return savesFolder_; }
-
-    // What fills worldList and keeps it current; nothing before launch.
+    // What fills the world list and keeps it current; nothing before start().
     WorldList* worlds() const { return worlds_.get(); }
+    // What the server in the server folder runs.
+    ServerStatusWatch& serverStatus() { return *serverStatus_; }
 
-    // The world the user picked in worldList, exactly as named on disk; nothing when none is.
+    // The world chosen in the list, exactly as named on disk; nothing when none is.
     std::optional<std::string> selectedWorld() const;
-
-    // Points the server in `serverFolderPath` at the world selected in worldList: backs up its
-    // server.properties and rewrites the file's level-name lines, telling any failure in an alert.
-    void replaceServerProps(const std::string& serverFolderPath);
 
     // Makes `path` the saves folder: remembered, in use for the next copy, and listed.
     void useSavesFolder(const std::string& path);
 
 public slots:
+    // Lists the worlds and reads the server folder's status, once the window is up.
+    void start();
     void quit();
     void chooseServerFolder();
-    // Deploys the selected world into the server folder and points the server at it.
+    // Deploys the chosen world into the server folder and points the server at it.
     void copy();
-    // Reads the saves folder again; the world the user picked stays picked while it is there.
+    // Reads the saves folder again; the world the user chose stays chosen while it is there.
     void refreshWorldList();
-    void start();
     // Fills the Saves Folder submenu with the saves folders found now, the one in use checked.
     void listSavesFolders();
     // Lets the user pick any folder as the saves folder.
     void chooseSavesFolder();
+    // Shows the server folder in the file manager.
+    void openServerFolder();
+    // Puts the keyboard in the search field, its text selected.
+    void findWorld();
+    // Remembers the window's size and the chosen world for the next run.
+    void saveWindowState();
 
 private:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showServerFolder();
+    void showServerStatus(const ServerStatus& status);
+    void describeSource();
+    void showWorldsOrWhyNone();
+
     Platform platform_;
     Settings settings_;
     std::string savesFolder_;
     QPointer<QMainWindow> window_;
-    QPointer<QComboBox> worldList_;
-    QPointer<QLineEdit> serverFolderEdit_;
-    QPointer<QMenu> savesFolderMenu_;
+    Ui::MainWindow* ui_ = nullptr;
     // Owns the submenu's items of the last listing; deleting it takes them out of the menu.
     QPointer<QObject> savesFolderItems_;
     std::unique_ptr<WorldList> worlds_;
+    std::unique_ptr<ServerStatusWatch> serverStatus_;
 };
 
 } // namespace Plovermantle

@@ -21,31 +21,7 @@ MainInterface::MainInterface(Platform platform)
     const QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
     ui_->actionQuit->setShortcuts(quitKeys.isEmpty() ? QList{QKeySequence(Qt::CTRL | Qt::Key_Q)}
                                                      : quitKeys);
-
-    controller_->setWindow(window_.get());
-    controller_->setWorldList(ui_->worldList);
-    controller_->setServerFolderEdit(ui_->serverFolderEdit);
-    controller_->setSavesFolderMenu(ui_->menuSavesFolder);
-
-    QObject::connect(ui_->quitButton, &QPushButton::clicked, controller_.get(),
-                     &MainController::quit);
-    QObject::connect(ui_->actionQuit, &QAction::triggered, controller_.get(),
-                     &MainController::quit);
-    QObject::connect(ui_->copyButton, &QPushButton::clicked, controller_.get(),
-                     &MainController::copy);
-    QObject::connect(ui_->actionCopy, &QAction::triggered, controller_.get(),
-                     &MainController::copy);
-    QObject::connect(ui_->chooseServerButton, &QPushButton::clicked, controller_.get(),
-                     &MainController::chooseServerFolder);
-    QObject::connect(ui_->actionChooseServer, &QAction::triggered, controller_.get(),
-                     &MainController::chooseServerFolder);
-    // Looked for each time the menu opens: launchers and instances come and go while we run.
-    QObject::connect(ui_->menuSavesFolder, &QMenu::aboutToShow, controller_.get(),
-                     &MainController::listSavesFolders);
-    QObject::connect(ui_->actionOtherSavesFolder, &QAction::triggered, controller_.get(),
-                     &MainController::chooseSavesFolder);
-    QObject::connect(ui_->actionRefresh, &QAction::triggered, controller_.get(),
-                     &MainController::refreshWorldList);
+    controller_->attach(*window_, *ui_);
 
     ui_->actionAbout->setText(
         QCoreApplication::translate("MainWindow", "&About %1").arg(AppInfo::name));
