@@ -1,9 +1,10 @@
 // The main window as a user, a keyboard user and a screen-reader user meet it: the worlds listed
-// with names, dates and icons read from each world's level.dat (whatever else a valid file holds;
-// nothing at all from a malformed one), newest first, following the saves folder; the Saves Folder
-// menu, with the launchers' usual places found in a fake home (an instance's name read from its
-// untrusted instance.cfg); the server folder's round trip through the chooser and a restart; a
-// copy clicked through real message boxes; the progress of long work; quitting.
+// with names, dates, icons and sizes read from each world (whatever else a valid level.dat holds;
+// nothing at all from a malformed one), newest first, following the saves folder, found by search;
+// why none show; the Saves Folder menu, with the launchers' usual places found in a fake home (an
+// instance's name read from its untrusted instance.cfg); the server folder and what its server
+// runs; what outlives a restart; a copy clicked through real message boxes; the progress of long
+// work; quitting.
 #include "LevelDatWriter.h"
 #include "app/QtDialogs.h"
 #include "app/WorldList.h"
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QtWidgets>
 #include <cstdlib>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -96,14 +98,36 @@ void makeWorld(const std::string& folder, const std::string& name = {}, qint64 p
     }
 }
 
-// Each item's text and date line, in the list's order.
-QStringList shown(QComboBox& list) {
+// Each row the list shows: its name, its folder where that differs, and its date.
+QStringList shown(App& app) {
+    const QAbstractItemModel& rows = *app.find<QListView>("worldList").model();
     QStringList items;
-    for (int i = 0; i < list.count(); ++i) {
-        const QString date = list.itemData(i, lastPlayedRole).toString();
-        items << list.itemText(i) + (date.isEmpty() ? "" : " | " + date);
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QModelIndex index = rows.index(row, 0);
+        const QString folder = index.data(folderShownRole).toString();
+        const QString date = index.data(lastPlayedRole).toString();
+        items << index.data().toString() + (folder.isEmpty() ? "" : " (" + folder + ")") +
+                     (date.isEmpty() ? "" : " | " + date);
     }
     return items;
+}
+
+// What the list's place shows: the worlds, or why there are none (and whether a button offers
+// another folder).
+QString listPlace(App& app) {
+    if (app.find<QStackedWidget>("worldPages").currentWidget()->objectName() == "worldList") {
+        return shown(app).join(", ");
+    }
+    return app.find<QLabel>("emptyLabel").text().remove(QChar(0x2068)).remove(QChar(0x2069)) +
+           (app.find<QPushButton>("chooseSavesButton").isVisibleTo(&app.window()) ? " [Choose]"
+                                                                                  : "");
+}
+
+// Takes the lock the game and its server hold on an open world's session.lock.
+void lockAsTheGame(QFile& file) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    QVERIFY(file.open(QIODevice::ReadWrite) && ::fcntl(file.handle(), F_OFD_SETLK, &lock) == 0);
 }
 
 bool readAll(App& app) {
@@ -150,7 +174,10 @@ public:
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
-    void cleanup() { fs::remove_all(defaultSavesFolder()); }
+    void cleanup() {
+        fs::remove_all(defaultSavesFolder());
+        fs::remove_all(home / "server");
+    }
 
     // None with no saves folder, which is never created; folder names at once; then names, dates
     // and icons as read, most recently played first, the rest by name; and the world copied is the
@@ -158,8 +185,6 @@ private slots:
     void showsWorldsAsTheGameDoes() {
         App app;
         app.launch();
-        QComboBox& list = app.find<QComboBox>("worldList");
-        QCOMPARE(list.placeholderText(), "No worlds found");
         QVERIFY(!fs::exists(defaultSavesFolder()) && app.dialogs.alerts.empty());
         makeWorld("Zed 10");
         makeWorld("Zed 9");
@@ -177,27 +202,33 @@ private slots:
         buildTree(defaultSavesFolder(),
                   {"d:.hidden", "d:Zed 9/region", "f:notes.txt=x", "l:Link>Old"});
         app.find<QAction>("actionRefresh").trigger();
-        QCOMPARE(shown(list), (QStringList{" Größe 世界 ", "broken", "New World", "New World (1)",
-                                           "Old", "unplayed", "Zed 9", "Zed 10"}));
+        QCOMPARE(shown(app), (QStringList{" Größe 世界 ", "broken", "New World", "New World (1)",
+                                          "Old", "unplayed", "Zed 9", "Zed 10"}));
         QVERIFY(readAll(app));
         const QString tenDaysAgo = QLocale().toString(
             QDateTime::fromMSecsSinceEpoch(now - 10 * day).date(), QLocale::ShortFormat);
-        QCOMPARE(shown(list),
+        QCOMPARE(shown(app),
                  (QStringList{"Castle (New World) | Today", "Castle (New World (1)) | Yesterday",
                               "Old map (Old) | " + tenDaysAgo, " Größe 世界 ", "broken", "unplayed",
                               "Zed 9", "Zed 10"}));
-        QCOMPARE(list.currentIndex(), -1);
-        QCOMPARE(list.placeholderText(), "Choose a world");
-        const auto centre = [&](int row) {
-            return list.itemIcon(row).pixmap(64).toImage().pixelColor(32, 32);
+        QCOMPARE(app.interface.controller().selectedWorld(), std::nullopt);
+        QListView& list = app.find<QListView>("worldList");
+        const auto row = [&](int at, int role) {
+            return list.model()->index(at, 0).data(role);
         };
-        QCOMPARE(centre(0), QColor(Qt::red));
-        QVERIFY(centre(1) != QColor(Qt::red)); // the placeholder
-
-        list.setCurrentIndex(1);
-        QCOMPARE(list.toolTip().section('\n', 0, 3),
-                 QString::fromStdString("Castle\nFolder: " + defaultSavesFolder() +
-                                        "/New World (1)\nVersion: 1.20.4\nGame mode: Hardcore"));
+        QCOMPARE(row(0, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32),
+                 QColor(Qt::red));
+        QVERIFY(row(1, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32) !=
+                QColor(Qt::red)); // the placeholder
+        QCOMPARE(row(0, sizeRole).toLongLong(),
+                 fs::file_size(fs::path(defaultSavesFolder()) / "New World/level.dat") +
+                     fs::file_size(fs::path(defaultSavesFolder()) / "New World/icon.png"));
+        // Names isolated, so that a right-to-left one cannot reorder the lines around it.
+        QCOMPARE(row(1, Qt::ToolTipRole).toString().section('\n', 0, 3),
+                 QString::fromStdString(
+                     "\u2068Castle\u2069\nFolder: \u2068" + defaultSavesFolder() +
+                     "/New World (1)\u2069\nVersion: \u20681.20.4\u2069\nGame mode: Hardcore"));
+        list.setCurrentIndex(list.model()->index(1, 0));
         // What a copy takes.
         QCOMPARE(app.interface.controller().selectedWorld(),
                  std::optional<std::string>("New World (1)"));
@@ -228,7 +259,7 @@ private slots:
         App app;
         app.launch();
         QVERIFY(readAll(app));
-        app.find<QComboBox>("worldList").setCurrentIndex(0);
+        app.interface.controller().worlds()->select("A");
         if (change.startsWith('-')) {
             fs::remove_all(fs::path(defaultSavesFolder()) / change.mid(1).toStdString());
         } else {
@@ -236,13 +267,158 @@ private slots:
                       change.section('=', 1).toStdString());
         }
         if (byWatch) {
-            QTRY_COMPARE(shown(app.find<QComboBox>("worldList")), listed);
+            QTRY_COMPARE(shown(app), listed);
         } else {
             // At once, before the watch could have seen anything.
             app.find<QAction>("actionRefresh").trigger();
-            QCOMPARE(shown(app.find<QComboBox>("worldList")), listed);
+            QCOMPARE(shown(app), listed);
         }
         QCOMPARE(app.interface.controller().selectedWorld().value_or(""), chosen.toStdString());
+    }
+
+    // Typed into the search (reached by Ctrl+F), on names and folder names; Down goes on into the
+    // list, choosing the first world shown.
+    void findsWorldsAsYouType_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("chosenByDown");
+        QTest::newRow("nothing typed") << ""
+                                       << "Crème Brûlée (cafe), Castle (New World), Zed"
+                                       << "cafe";
+        QTest::newRow("any letter case") << "CRÈME"
+                                         << "Crème Brûlée (cafe)"
+                                         << "cafe";
+        QTest::newRow("without accents") << "creme brulee"
+                                         << "Crème Brûlée (cafe)"
+                                         << "cafe";
+        QTest::newRow("by folder name") << "new w"
+                                        << "Castle (New World)"
+                                        << "New World";
+        QTest::newRow("no match") << "nether"
+                                  << "No world’s name or folder holds “nether”."
+                                  << "";
+    }
+
+    void findsWorldsAsYouType() {
+        QFETCH(QString, typed);
+        QFETCH(QString, place);
+        QFETCH(QString, chosenByDown);
+        makeWorld("Zed");
+        makeWorld("New World", "Castle", now - day);
+        makeWorld("cafe", "Crème Brûlée");
+        App app;
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QVERIFY(readAll(app));
+        QTest::keySequence(&app.window(), QKeySequence::Find);
+        QTest::keyClicks(QApplication::focusWidget(), typed);
+        QCOMPARE(listPlace(app).remove(QRegularExpression(" \\| [^,]*")), place);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(app.interface.controller().selectedWorld().value_or(""),
+                 chosenByDown.toStdString());
+    }
+
+    // No saves folder, or one without worlds, says so where the list would be, with a way to
+    // choose another.
+    void saysWhyNoWorldShows_data() {
+        QTest::addColumn<QString>("saves"); // what the saves folder is
+        QTest::addColumn<QString>("place");
+        const QString path = QString::fromStdString(defaultSavesFolder());
+        QTest::newRow("missing") << ""
+                                 << "There is no folder at " + path + ". [Choose]";
+        QTest::newRow("empty") << "d:"
+                               << "There are no worlds in " + path + ". [Choose]";
+        QTest::newRow("only files") << "f:notes.txt=x"
+                                    << "There are no worlds in " + path + ". [Choose]";
+        QTest::newRow("a world") << "d:World"
+                                 << "World";
+    }
+
+    void saysWhyNoWorldShows() {
+        QFETCH(QString, saves);
+        QFETCH(QString, place);
+        if (!saves.isEmpty()) {
+            buildTree(defaultSavesFolder(), {saves.toStdString()});
+        }
+        App app;
+        app.launch();
+        QCOMPARE(listPlace(app), place);
+    }
+
+    // The line under the server folder: what its server.properties names, whether that world is
+    // running, and why it cannot tell; the running world marked in the list.
+    void tellsWhatTheServerRuns_data() {
+        QTest::addColumn<QStringList>("server"); // the server folder's items; "" for none
+        QTest::addColumn<bool>("locked");        // Island/session.lock held
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("islandMark");
+        const auto row = [](const char* name, QStringList server, bool locked, QString line,
+                            OnServer mark = OnServer::No) {
+            QTest::newRow(name) << server << locked << line << static_cast<int>(mark);
+        };
+        row("no folder", {}, false, "This folder does not exist.");
+        row("no server.properties", {"d:Island"}, false, "No server.properties in this folder");
+        row("no level-name", {"f:server.properties=motd=hi\n", "f:world/session.lock="}, false,
+            "No level-name in server.properties: the server will run “world”.");
+        row("a world not running", {"f:server.properties=level-name=Island\n"}, false,
+            "The server is set to run “Island”; it is not running.", OnServer::Named);
+        row("a world running",
+            {"f:server.properties=#level-name=Other\nlevel-name = Isl\\\n  and\r\n",
+             "f:Island/session.lock="},
+            true, "The server runs “Island”, running now.", OnServer::Running);
+        row("escapes, the last entry wins",
+            {"f:server.properties=level-name=Island\nlevel-name:Caf\\u00e9 \\ud83d\\ude00\n"},
+            false, "The server is set to run “Café 😀”; it is not running.");
+        row("larger than a server writes", {"f:server.properties=" + QString(1 << 20, 'x') + "\n"},
+            false, "server.properties is larger than 1 MiB, so it was not read.");
+        row("not a file", {"d:server.properties"}, false,
+            "server.properties cannot be read: not a regular file");
+    }
+
+    void tellsWhatTheServerRuns() {
+        QFETCH(QStringList, server);
+        QFETCH(bool, locked);
+        QFETCH(QString, line);
+        QFETCH(int, islandMark);
+        makeWorld("Island");
+        const fs::path folder = home / "server";
+        for (const QString& item : server) {
+            buildTree(folder, {item.toStdString()});
+        }
+        QFile lock(QString::fromStdString((folder / "Island/session.lock").string()));
+        if (locked) {
+            lockAsTheGame(lock);
+        }
+        App app;
+        app.launch();
+        app.dialogs.folderAnswers = {folder.string()};
+        app.find<QAction>("actionChooseServer").trigger();
+        QTRY_COMPARE(app.find<QLabel>("serverStatusLabel")
+                         .text()
+                         .remove(QChar(0x2068))
+                         .remove(QChar(0x2069)),
+                     line);
+        QCOMPARE(app.find<QListView>("worldList").model()->index(0, 0).data(onServerRole).toInt(),
+                 islandMark);
+    }
+
+    // The window's size and the world chosen, as the window closed, open the next run.
+    void remembersTheWindowAndTheWorld() {
+        makeWorld("A");
+        makeWorld("B");
+        QTemporaryDir dir;
+        const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
+        {
+            App app(prefsFile);
+            app.launch();
+            app.window().resize(900, 500);
+            app.interface.controller().worlds()->select("B");
+            app.window().close();
+        }
+        App restarted(prefsFile);
+        restarted.launch();
+        QCOMPARE(restarted.window().size(), QSize(900, 500));
+        QCOMPARE(restarted.interface.controller().selectedWorld(), std::optional<std::string>("B"));
     }
 
     // Only a regular file of at most the size asked for is read; a link is not followed.
@@ -285,15 +461,16 @@ private slots:
                               "Prism Launcher: Survival Größe 世界",
                               "Prism Launcher (Flatpak): Flat", "", "&Other Folder…"}));
         app.find<QMenu>("menuSavesFolder").actions().at(4)->trigger(); // the Survival instance
-        QCOMPARE(shown(app.find<QComboBox>("worldList")), QStringList{"Island"});
-        QVERIFY(app.find<QComboBox>("worldList").toolTip().endsWith("a1/minecraft/saves"));
+        QCOMPARE(shown(app), QStringList{"Island"});
+        QCOMPARE(app.find<QToolButton>("savesSourceButton").text(),
+                 "Prism Launcher: Survival Größe 世界");
 
         const QString prefsFile = app.dir.filePath("prefs.ini");
         const auto restart = [&] {
             App restarted(prefsFile);
             restarted.launch();
             return std::pair(QString::fromStdString(restarted.interface.controller().savesFolder()),
-                             shown(restarted.find<QComboBox>("worldList")));
+                             shown(restarted));
         };
         QCOMPARE(restart(),
                  std::pair(QString((prism / "a1/minecraft/saves").c_str()), QStringList{"Island"}));
@@ -305,7 +482,7 @@ private slots:
         fs::create_directories(other / "Far World");
         app.dialogs.folderAnswers = {other.string()};
         app.find<QAction>("actionOtherSavesFolder").trigger();
-        QCOMPARE(shown(app.find<QComboBox>("worldList")), QStringList{"Far World"});
+        QCOMPARE(shown(app), QStringList{"Far World"});
         QVERIFY(menuShown(app).contains("[x] " + QDir::toNativeSeparators(other.c_str())));
     }
 
@@ -406,8 +583,7 @@ private slots:
         app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
         QVERIFY(showActive(app.window()));
         app.launch();
-        auto& list = app.find<QComboBox>("worldList");
-        list.setCurrentIndex(list.findText(QStringLiteral("Island")));
+        app.interface.controller().worlds()->select("Island");
         QTest::keySequence(&app.window(), QKeySequence("Alt+C"));
         QTRY_COMPARE(app.dialogs.seen, Alerts{worldExists});
 
@@ -446,7 +622,7 @@ private slots:
             return QApplication::exec() == 0;
         };
         QVERIFY(endsTheRun([&] { QTest::keySequence(&app.window(), QKeySequence("Ctrl+Q")); }));
-        QVERIFY(endsTheRun([&] { app.find<QAbstractButton>("quitButton").click(); }));
+        QVERIFY(endsTheRun([&] { app.find<QPushButton>("quitButton").click(); }));
     }
 
     // Chosen by button (Alt+O) or menu, kept through a cancelled choice, remembered over a restart,
