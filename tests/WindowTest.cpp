@@ -37,7 +37,7 @@ constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
 
 // The server folder as remembered and as shown.
-QStringList places(App& app) {
+QStringList serverFolder(App& app) {
     return {QString::fromStdString(app.interface.controller().settings().serverFolder()),
             app.find<QLineEdit>("serverFolderEdit").text()};
 }
@@ -56,7 +56,7 @@ public:
     int runAlert(const Alert& alert) override {
         QTimer::singleShot(0, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
+            QVERIFY(box != nullptr && box->width() >= QtDialogs::minimumAlertWidth);
             Alert shown{{},
                         box->text().toStdString(),
                         box->informativeText().toStdString(),
@@ -402,25 +402,6 @@ private slots:
                  islandMark);
     }
 
-    // The window's size and the world chosen, as the window closed, open the next run.
-    void remembersTheWindowAndTheWorld() {
-        makeWorld("A");
-        makeWorld("B");
-        QTemporaryDir dir;
-        const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
-        {
-            App app(prefsFile);
-            app.launch();
-            app.window().resize(900, 500);
-            app.interface.controller().worlds()->select("B");
-            app.window().close();
-        }
-        App restarted(prefsFile);
-        restarted.launch();
-        QCOMPARE(restarted.window().size(), QSize(900, 500));
-        QCOMPARE(restarted.interface.controller().selectedWorld(), std::optional<std::string>("B"));
-    }
-
     // Only a regular file of at most the size asked for is read; a link is not followed.
     void readsBoundedRegularFiles() {
         const fs::path dir = fs::path(defaultSavesFolder()) / "files";
@@ -625,9 +606,12 @@ private slots:
         QVERIFY(endsTheRun([&] { app.find<QPushButton>("quitButton").click(); }));
     }
 
-    // Chosen by button (Alt+O) or menu, kept through a cancelled choice, remembered over a restart,
-    // and shown exactly, blanks and all.
-    void serverFolderIsShownAndOutlivesARestart() {
+    // The server folder, chosen by button (Alt+O) or menu, kept through a cancelled choice and
+    // shown exactly, blanks and all; the window's size and the world chosen as the window closed:
+    // all open the next run.
+    void remembersAcrossARestart() {
+        makeWorld("A");
+        makeWorld("B");
         const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
@@ -635,20 +619,22 @@ private slots:
             App app(prefsFile);
             QVERIFY(showActive(app.window()));
             app.launch();
-            QCOMPARE(places(app), QStringList(2, QString()));
-
+            QCOMPARE(serverFolder(app), QStringList(2, QString()));
             app.dialogs.folderAnswers = {odd.toStdString(), std::nullopt, ""};
             QTest::keySequence(&app.window(), QKeySequence("Alt+O"));
-            QTRY_COMPARE(places(app), QStringList(2, odd));
+            QTRY_COMPARE(serverFolder(app), QStringList(2, odd));
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
-            QCOMPARE(places(app), QStringList(2, odd));
-            QVERIFY(app.dialogs.folderAnswers.empty()); // the chooser ran three times
-            QVERIFY(app.dialogs.alerts.empty());
+            QVERIFY(app.dialogs.folderAnswers.empty() && app.dialogs.alerts.empty());
+            app.window().resize(900, 500);
+            app.interface.controller().worlds()->select("B");
+            app.window().close();
         }
         App restarted(prefsFile);
         restarted.launch();
-        QCOMPARE(places(restarted), QStringList(2, odd));
+        QCOMPARE(serverFolder(restarted), QStringList(2, odd));
+        QCOMPARE(restarted.window().size(), QSize(900, 500));
+        QCOMPARE(restarted.interface.controller().selectedWorld(), std::optional<std::string>("B"));
     }
 
     void showsProgressOnlyForLongWork_data() {
