@@ -232,6 +232,17 @@ private slots:
         // What a copy takes.
         QCOMPARE(app.interface.controller().selectedWorld(),
                  std::optional<std::string>("New World (1)"));
+
+        // An icon put in place of the old one is decoded anew, however alike the two files are.
+        QImage blue = red;
+        blue.fill(Qt::blue);
+        QVERIFY(blue.save(QString::fromStdString(defaultSavesFolder() + "/New World/new.png")));
+        fs::rename(fs::path(defaultSavesFolder()) / "New World/new.png",
+                   fs::path(defaultSavesFolder()) / "New World/icon.png");
+        app.find<QAction>("actionRefresh").trigger();
+        QVERIFY(readAll(app));
+        QCOMPARE(row(0, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32),
+                 QColor(Qt::blue));
     }
 
     // From "A" and "B", "A" chosen, one change: a world added (+), removed (-) or saved anew.
