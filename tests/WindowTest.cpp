@@ -564,8 +564,8 @@ private slots:
         QCOMPARE(readLevelDat(file.toStdString()), expected);
     }
 
-    // The button's Copy (pressed by Alt+C) answered Esc changes nothing; the menu's answered
-    // Replace puts the world in place and points the server at it.
+    // The button's Copy (pressed by Alt+C) answered Esc changes nothing; Enter on the world,
+    // answered Replace, puts the world in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path server = home / "Game Server";
         buildTree(fs::path(defaultSavesFolder()) / "Island", sampleWorld);
@@ -579,7 +579,7 @@ private slots:
         QTest::keySequence(&app.window(), QKeySequence("Alt+C"));
         QTRY_COMPARE(app.dialogs.seen, Alerts{worldExists});
 
-        app.find<QAction>("actionCopy").trigger();
+        QTest::keyClick(&app.find<QListView>("worldList"), Qt::Key_Return);
         QCOMPARE(app.dialogs.seen, (Alerts{worldExists, worldExists, worldCopied}));
         // Esc answers as the last button; the others as the order they were given in.
         QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));

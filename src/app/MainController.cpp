@@ -70,7 +70,9 @@ void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
     connect(ui.actionQuit, &QAction::triggered, this, &MainController::quit);
     connect(ui.copyButton, &QPushButton::clicked, this, &MainController::copy);
     connect(ui.actionCopy, &QAction::triggered, this, &MainController::copy);
-    connect(ui.worldList, &QListView::activated, this, &MainController::copy);
+    // Not `activated`, which some desktops send on a single click.
+    connect(ui.worldList, &QListView::doubleClicked, this, &MainController::copy);
+    ui.worldList->installEventFilter(this);
     connect(ui.chooseServerButton, &QPushButton::clicked, this,
             &MainController::chooseServerFolder);
     connect(ui.actionChooseServer, &QAction::triggered, this, &MainController::chooseServerFolder);
@@ -226,6 +228,13 @@ void MainController::quit() {
 bool MainController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_ && event->type() == QEvent::Close) {
         saveWindowState();
+    } else if (ui_ != nullptr && watched == ui_->worldList && event->type() == QEvent::KeyPress) {
+        // Enter on a world presses the default button, as it would in a dialog.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && selectedWorld()) {
+            copy();
+            return true;
+        }
     } else if (ui_ != nullptr && watched == ui_->searchEdit && event->type() == QEvent::KeyPress &&
                worlds_ && worlds_->shownCount() > 0) {
         // The arrows go on from the search into the list, as in the game's world screen.
