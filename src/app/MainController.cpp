@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
@@ -302,13 +303,15 @@ void MainController::copy() {
     // The world goes down as chosen now, to the copy and to the server.properties step alike.
     const std::optional<std::string> world = selectedWorld();
     const std::string serverFolder = settings_.serverFolder();
+    // The copy reads the file system's failures as its own: no other reading may note one.
+    serverStatus_->setPaused(true);
+    const auto resume = qScopeGuard([this] { serverStatus_->setPaused(false); });
     copyWorld(platform_, {serverFolder, world, savesFolder_, serverFolder},
               [this, world](const std::string& folder) {
                   if (world) {
                       rewriteServerProps(platform_, folder, *world);
                   }
               });
-    serverStatus_->refresh();
 }
 
 std::optional<std::string> MainController::selectedWorld() const {

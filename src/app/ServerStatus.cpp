@@ -148,9 +148,16 @@ ServerStatus readServerStatus(FileSystem& files, const std::string& serverFolder
         return status;
     }
     const auto resolved = files.canonicalPath(serverFolder);
-    const auto folder = resolved ? files.itemInfo(*resolved) : std::nullopt;
-    if (!folder || folder->kind == ItemKind::Missing) {
+    const auto folder = files.itemInfo(resolved.value_or(serverFolder));
+    if (folder && folder->kind == ItemKind::Missing) {
+        files.takeFailure();
         status.state = ServerStatus::State::FolderMissing;
+        return status;
+    }
+    if (!resolved || !folder) {
+        const auto failure = files.takeFailure();
+        status.state = ServerStatus::State::FolderUnreadable;
+        status.reason = failure ? failure->error.message() : "it cannot be looked into";
         return status;
     }
     if (folder->kind != ItemKind::Folder) {
@@ -203,6 +210,8 @@ QString describeServerStatus(const ServerStatus& status) {
         return tr("Choose the folder your server runs in.");
     case ServerStatus::State::FolderMissing:
         return tr("This folder does not exist.");
+    case ServerStatus::State::FolderUnreadable:
+        return tr("This folder cannot be read: %1").arg(QString::fromStdString(status.reason));
     case ServerStatus::State::NotAFolder:
         return tr("This is not a folder.");
     case ServerStatus::State::NoProperties:
@@ -266,7 +275,20 @@ void ServerStatusWatch::refresh() {
     settle_.start();
 }
 
+void ServerStatusWatch::setPaused(bool paused) {
+    paused_ = paused;
+    if (paused) {
+        reading_.waitForFinished();
+    } else {
+        refresh();
+    }
+}
+
 void ServerStatusWatch::read() {
+    if (paused_) {
+        again_ = true;
+        return;
+    }
     if (reading_.isRunning()) {
         return; // read again once this one is in
     }

@@ -18,6 +18,7 @@ struct ServerStatus {
     enum class State {
         NoFolderChosen,
         FolderMissing,
+        FolderUnreadable,
         NotAFolder,
         NoProperties,
         TooLarge,
@@ -28,7 +29,7 @@ struct ServerStatus {
     std::string world;             // the world the server loads, exactly as named on disk
     bool levelNameMissing = false; // so the server loads its default, "world"
     bool running = false;          // the world's session.lock is held
-    std::string reason;            // why server.properties could not be read
+    std::string reason;            // why the folder or server.properties could not be read
 
     bool operator==(const ServerStatus&) const = default;
 };
@@ -60,6 +61,9 @@ public:
     void setFolder(const std::string& serverFolder);
     // Reads the status again, soon.
     void refresh();
+    // Stops reading, once the reading under way is in, while other work reports the file
+    // system's failures; resuming reads again.
+    void setPaused(bool paused);
     const ServerStatus& status() const { return status_; }
     // Whether a reading is under way or due.
     bool isBusy() const { return reading_.isRunning() || again_; }
@@ -79,6 +83,7 @@ private:
     QTimer poll_;
     QFutureWatcher<ServerStatus> reading_;
     bool again_ = false;
+    bool paused_ = false;
 };
 
 } // namespace Plovermantle
