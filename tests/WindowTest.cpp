@@ -23,6 +23,7 @@
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
+using namespace Plovermantle::Messages;
 using namespace Plovermantle::LevelDatWriter;
 using namespace std::literals;
 namespace fs = std::filesystem;
