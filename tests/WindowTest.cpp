@@ -330,6 +330,23 @@ private slots:
                  chosenByDown.toStdString());
     }
 
+    // Tab goes from the worlds to the server folder and on to the buttons, Copy before Quit; Alt+W
+    // comes back to the search.
+    void tabsInReadingOrder() {
+        makeWorld("A");
+        App app;
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QTest::keySequence(&app.window(), QKeySequence("Alt+W"));
+        QStringList order{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, (QStringList{"searchEdit", "worldList", "serverFolderEdit",
+                                     "chooseServerButton", "copyButton", "quitButton"}));
+    }
+
     // No saves folder, or one without worlds, says so where the list would be, with a way to
     // choose another.
     void saysWhyNoWorldShows_data() {
