@@ -4,7 +4,7 @@
 // started the process at. It also prints how long the launch sequence itself took (launch=), the
 // part of the start that the number of worlds changes and the least disturbed by a busy machine.
 
-#include "app/AppDelegate.h"
+#include "app/MainController.h"
 #include "app/MainInterface.h"
 #include "app/QtDialogs.h"
 #include "app/WorldList.h"
@@ -41,9 +41,9 @@ int main(int argc, char* argv[]) {
     MainInterface interface({files, prefs, dialogs});
     interface.window().show();
     double launch = 0;
-    QTimer::singleShot(0, &interface.delegate(), [&] {
+    QTimer::singleShot(0, &interface.controller(), [&] {
         const double start = now();
-        interface.delegate().applicationDidFinishLaunching();
+        interface.controller().start();
         launch = now() - start;
     });
 
@@ -53,7 +53,7 @@ int main(int argc, char* argv[]) {
     QTimer poll;
     poll.setInterval(1);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        WorldList* worlds = interface.delegate().worlds();
+        WorldList* worlds = interface.controller().worlds();
         const double at = now();
         if (decorated != 0) {
             stall = std::max(stall, at - tick);
@@ -73,8 +73,7 @@ int main(int argc, char* argv[]) {
             return;
         }
         std::printf("shown=%.6f decorated=%.6f worlds=%d launch=%.6f refresh=%.6f stall=%.6f\n",
-                    shown, decorated, interface.delegate().worldList()->count(), launch, refresh,
-                    stall);
+                    shown, decorated, worlds->count(), launch, refresh, stall);
         QApplication::quit();
     });
     poll.start();

@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 
 # What building and testing need on Debian 12.
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev qt6-svg-dev
     clang-format libarchive-dev acl)
 # The tests read the Trash's records back with trash-list, a reader independent of ours.
 BUILD_PACKAGES+=(trash-cli)

@@ -12,6 +12,7 @@
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
+using namespace Plovermantle::Messages;
 namespace fs = std::filesystem;
 using Layout = std::vector<std::string>;
 

@@ -1,9 +1,10 @@
 // The main window as a user, a keyboard user and a screen-reader user meet it: the worlds listed
-// with names, dates and icons read from each world's level.dat (whatever else a valid file holds;
-// nothing at all from a malformed one), newest first, following the saves folder; the Saves Folder
-// menu, with the launchers' usual places found in a fake home (an instance's name read from its
-// untrusted instance.cfg); the server folder's round trip through the chooser and a restart; a
-// copy clicked through real message boxes; the progress of long work; quitting.
+// with names, dates, icons and sizes read from each world (whatever else a valid level.dat holds;
+// nothing at all from a malformed one), newest first, following the saves folder, found by search;
+// why none show; the Saves Folder menu, with the launchers' usual places found in a fake home (an
+// instance's name read from its untrusted instance.cfg); the server folder and what its server
+// runs; what outlives a restart; a copy clicked through real message boxes; the progress of long
+// work; quitting.
 #include "LevelDatWriter.h"
 #include "app/QtDialogs.h"
 #include "app/WorldList.h"
@@ -15,12 +16,14 @@
 #include <QTest>
 #include <QtWidgets>
 #include <cstdlib>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
+using namespace Plovermantle::Messages;
 using namespace Plovermantle::LevelDatWriter;
 using namespace std::literals;
 namespace fs = std::filesystem;
@@ -34,11 +37,10 @@ fs::path home;
 constexpr int replace = alertFirstButtonReturn;
 constexpr int cancel = alertFirstButtonReturn + 1;
 
-// The three places the server folder lives in during a run: remembered, shown and in use.
-QStringList places(App& app) {
-    return {QString::fromStdString(getPrefs(app.prefs)),
-            app.find<QLineEdit>("txtServerPath").text(),
-            QString::fromStdString(globalServerPath().value_or("unset"))};
+// The server folder as remembered and as shown.
+QStringList serverFolder(App& app) {
+    return {QString::fromStdString(app.interface.controller().settings().serverFolder()),
+            app.find<QLineEdit>("serverFolderEdit").text()};
 }
 
 // Shown and receiving keys as after a user's click.
@@ -55,7 +57,7 @@ public:
     int runAlert(const Alert& alert) override {
         QTimer::singleShot(0, [this] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            QVERIFY(box != nullptr);
+            QVERIFY(box != nullptr && box->width() >= QtDialogs::minimumAlertWidth);
             Alert shown{{},
                         box->text().toStdString(),
                         box->informativeText().toStdString(),
@@ -89,7 +91,7 @@ const qint64 now = QDateTime::currentMSecsSinceEpoch();
 // put in place of the old.
 void makeWorld(const std::string& folder, const std::string& name = {}, qint64 played = now,
                int mode = 0, bool hardcore = false) {
-    const fs::path world = fs::path(savesFolderPath()) / folder;
+    const fs::path world = fs::path(defaultSavesFolder()) / folder;
     fs::create_directories(world);
     if (!name.empty()) {
         writeFile(world / "level.dat_new", gzip(levelNbt(name, played, mode, hardcore, "1.20.4")));
@@ -97,18 +99,40 @@ void makeWorld(const std::string& folder, const std::string& name = {}, qint64 p
     }
 }
 
-// Each item's text and date line, in the list's order.
-QStringList shown(QComboBox& list) {
+// Each row the list shows: its name, its folder where that differs, and its date.
+QStringList shown(App& app) {
+    const QAbstractItemModel& rows = *app.find<QListView>("worldList").model();
     QStringList items;
-    for (int i = 0; i < list.count(); ++i) {
-        const QString date = list.itemData(i, lastPlayedRole).toString();
-        items << list.itemText(i) + (date.isEmpty() ? "" : " | " + date);
+    for (int row = 0; row < rows.rowCount(); ++row) {
+        const QModelIndex index = rows.index(row, 0);
+        const QString folder = index.data(folderShownRole).toString();
+        const QString date = index.data(lastPlayedRole).toString();
+        items << index.data().toString() + (folder.isEmpty() ? "" : " (" + folder + ")") +
+                     (date.isEmpty() ? "" : " | " + date);
     }
     return items;
 }
 
+// What the list's place shows: the worlds, or why there are none (and whether a button offers
+// another folder).
+QString listPlace(App& app) {
+    if (app.find<QStackedWidget>("worldPages").currentWidget()->objectName() == "worldList") {
+        return shown(app).join(", ");
+    }
+    return app.find<QLabel>("emptyLabel").text().remove(QChar(0x2068)).remove(QChar(0x2069)) +
+           (app.find<QPushButton>("chooseSavesButton").isVisibleTo(&app.window()) ? " [Choose]"
+                                                                                  : "");
+}
+
+// Takes the lock the game and its server hold on an open world's session.lock.
+void lockAsTheGame(QFile& file) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    QVERIFY(file.open(QIODevice::ReadWrite) && ::fcntl(file.handle(), F_OFD_SETLK, &lock) == 0);
+}
+
 bool readAll(App& app) {
-    return QTest::qWaitFor([&] { return app.interface.delegate().worlds()->isComplete(); });
+    return QTest::qWaitFor([&] { return app.interface.controller().worlds()->isComplete(); });
 }
 
 // The submenu as it opens: each item's text, the checked one marked.
@@ -152,9 +176,8 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
     void cleanup() {
-        fs::remove_all(savesFolderPath());
-        globalFullPath() = std::string();
-        globalServerPath() = std::string();
+        fs::remove_all(defaultSavesFolder());
+        fs::remove_all(home / "server");
     }
 
     // None with no saves folder, which is never created; folder names at once; then names, dates
@@ -163,49 +186,64 @@ private slots:
     void showsWorldsAsTheGameDoes() {
         App app;
         app.launch();
-        QComboBox& list = app.find<QComboBox>("worldList");
-        QCOMPARE(list.placeholderText(), "No worlds found");
-        QVERIFY(!fs::exists(savesFolderPath()) && app.dialogs.alerts.empty());
+        QVERIFY(!fs::exists(defaultSavesFolder()) && app.dialogs.alerts.empty());
         makeWorld("Zed 10");
         makeWorld("Zed 9");
         makeWorld("broken");
-        writeFile(fs::path(savesFolderPath()) / "broken/level.dat", "not compressed");
+        writeFile(fs::path(defaultSavesFolder()) / "broken/level.dat", "not compressed");
         makeWorld("New World", "Castle", now, 1);
         QImage red(64, 64, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(QString::fromStdString(savesFolderPath() + "/New World/icon.png")));
+        QVERIFY(red.save(QString::fromStdString(defaultSavesFolder() + "/New World/icon.png")));
         makeWorld("New World (1)", "Castle", now - day, 0, true);
         makeWorld("Old", "Old\nmap", now - 10 * day, 2); // shown on one line
         makeWorld("unplayed", "unplayed", 0);
         // Only the visible folders directly inside, named exactly as on disk.
         makeWorld(" Größe 世界 ");
-        buildTree(savesFolderPath(),
+        buildTree(defaultSavesFolder(),
                   {"d:.hidden", "d:Zed 9/region", "f:notes.txt=x", "l:Link>Old"});
         app.find<QAction>("actionRefresh").trigger();
-        QCOMPARE(shown(list), (QStringList{" Größe 世界 ", "broken", "New World", "New World (1)",
-                                           "Old", "unplayed", "Zed 9", "Zed 10"}));
+        QCOMPARE(shown(app), (QStringList{" Größe 世界 ", "broken", "New World", "New World (1)",
+                                          "Old", "unplayed", "Zed 9", "Zed 10"}));
         QVERIFY(readAll(app));
         const QString tenDaysAgo = QLocale().toString(
             QDateTime::fromMSecsSinceEpoch(now - 10 * day).date(), QLocale::ShortFormat);
-        QCOMPARE(shown(list),
+        QCOMPARE(shown(app),
                  (QStringList{"Castle (New World) | Today", "Castle (New World (1)) | Yesterday",
                               "Old map (Old) | " + tenDaysAgo, " Größe 世界 ", "broken", "unplayed",
                               "Zed 9", "Zed 10"}));
-        QCOMPARE(list.currentIndex(), -1);
-        QCOMPARE(list.placeholderText(), "Choose a world");
-        const auto centre = [&](int row) {
-            return list.itemIcon(row).pixmap(64).toImage().pixelColor(32, 32);
+        QCOMPARE(app.interface.controller().selectedWorld(), std::nullopt);
+        QListView& list = app.find<QListView>("worldList");
+        const auto row = [&](int at, int role) {
+            return list.model()->index(at, 0).data(role);
         };
-        QCOMPARE(centre(0), QColor(Qt::red));
-        QVERIFY(centre(1) != QColor(Qt::red)); // the placeholder
-
-        list.setCurrentIndex(1);
-        QCOMPARE(list.toolTip().section('\n', 0, 3),
-                 QString::fromStdString("Castle\nFolder: " + savesFolderPath() +
-                                        "/New World (1)\nVersion: 1.20.4\nGame mode: Hardcore"));
+        QCOMPARE(row(0, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32),
+                 QColor(Qt::red));
+        QVERIFY(row(1, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32) !=
+                QColor(Qt::red)); // the placeholder
+        QCOMPARE(row(0, sizeRole).toLongLong(),
+                 fs::file_size(fs::path(defaultSavesFolder()) / "New World/level.dat") +
+                     fs::file_size(fs::path(defaultSavesFolder()) / "New World/icon.png"));
+        // Names isolated, so that a right-to-left one cannot reorder the lines around it.
+        QCOMPARE(row(1, Qt::ToolTipRole).toString().section('\n', 0, 3),
+                 QString::fromStdString(
+                     "\u2068Castle\u2069\nFolder: \u2068" + defaultSavesFolder() +
+                     "/New World (1)\u2069\nVersion: \u20681.20.4\u2069\nGame mode: Hardcore"));
+        list.setCurrentIndex(list.model()->index(1, 0));
         // What a copy takes.
-        QCOMPARE(app.interface.delegate().selectedWorld(),
+        QCOMPARE(app.interface.controller().selectedWorld(),
                  std::optional<std::string>("New World (1)"));
+
+        // An icon put in place of the old one is decoded anew, however alike the two files are.
+        QImage blue = red;
+        blue.fill(Qt::blue);
+        QVERIFY(blue.save(QString::fromStdString(defaultSavesFolder() + "/New World/new.png")));
+        fs::rename(fs::path(defaultSavesFolder()) / "New World/new.png",
+                   fs::path(defaultSavesFolder()) / "New World/icon.png");
+        app.find<QAction>("actionRefresh").trigger();
+        QVERIFY(readAll(app));
+        QCOMPARE(row(0, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32),
+                 QColor(Qt::blue));
     }
 
     // From "A" and "B", "A" chosen, one change: a world added (+), removed (-) or saved anew.
@@ -233,26 +271,169 @@ private slots:
         App app;
         app.launch();
         QVERIFY(readAll(app));
-        app.find<QComboBox>("worldList").setCurrentIndex(0);
+        app.interface.controller().worlds()->select("A");
         if (change.startsWith('-')) {
-            fs::remove_all(fs::path(savesFolderPath()) / change.mid(1).toStdString());
+            fs::remove_all(fs::path(defaultSavesFolder()) / change.mid(1).toStdString());
         } else {
             makeWorld(change.section('=', 0, 0).remove('+').toStdString(),
                       change.section('=', 1).toStdString());
         }
         if (byWatch) {
-            QTRY_COMPARE(shown(app.find<QComboBox>("worldList")), listed);
+            QTRY_COMPARE(shown(app), listed);
         } else {
             // At once, before the watch could have seen anything.
             app.find<QAction>("actionRefresh").trigger();
-            QCOMPARE(shown(app.find<QComboBox>("worldList")), listed);
+            QCOMPARE(shown(app), listed);
         }
-        QCOMPARE(app.interface.delegate().selectedWorld().value_or(""), chosen.toStdString());
+        QCOMPARE(app.interface.controller().selectedWorld().value_or(""), chosen.toStdString());
+    }
+
+    // Typed into the search (reached by Ctrl+F), on names and folder names; Down goes on into the
+    // list, choosing the first world shown.
+    void findsWorldsAsYouType_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<QString>("chosenByDown");
+        QTest::newRow("nothing typed") << ""
+                                       << "Crème Brûlée (cafe), Castle (New World), Zed"
+                                       << "cafe";
+        QTest::newRow("any letter case") << "CRÈME"
+                                         << "Crème Brûlée (cafe)"
+                                         << "cafe";
+        QTest::newRow("without accents") << "creme brulee"
+                                         << "Crème Brûlée (cafe)"
+                                         << "cafe";
+        QTest::newRow("by folder name") << "new w"
+                                        << "Castle (New World)"
+                                        << "New World";
+        QTest::newRow("no match") << "nether"
+                                  << "No world’s name or folder holds “nether”."
+                                  << "";
+    }
+
+    void findsWorldsAsYouType() {
+        QFETCH(QString, typed);
+        QFETCH(QString, place);
+        QFETCH(QString, chosenByDown);
+        makeWorld("Zed");
+        makeWorld("New World", "Castle", now - day);
+        makeWorld("cafe", "Crème Brûlée");
+        App app;
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QVERIFY(readAll(app));
+        QTest::keySequence(&app.window(), QKeySequence::Find);
+        QTest::keyClicks(QApplication::focusWidget(), typed);
+        QCOMPARE(listPlace(app).remove(QRegularExpression(" \\| [^,]*")), place);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QCOMPARE(app.interface.controller().selectedWorld().value_or(""),
+                 chosenByDown.toStdString());
+    }
+
+    // Tab goes from the worlds to the server folder and on to the buttons, Copy before Quit; Alt+W
+    // comes back to the search.
+    void tabsInReadingOrder() {
+        makeWorld("A");
+        App app;
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QTest::keySequence(&app.window(), QKeySequence("Alt+W"));
+        QStringList order{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < 5; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, (QStringList{"searchEdit", "worldList", "serverFolderEdit",
+                                     "chooseServerButton", "copyButton", "quitButton"}));
+    }
+
+    // No saves folder, or one without worlds, says so where the list would be, with a way to
+    // choose another.
+    void saysWhyNoWorldShows_data() {
+        QTest::addColumn<QString>("saves"); // what the saves folder is
+        QTest::addColumn<QString>("place");
+        const QString path = QString::fromStdString(defaultSavesFolder());
+        QTest::newRow("missing") << ""
+                                 << "There is no folder at " + path + ". [Choose]";
+        QTest::newRow("empty") << "d:"
+                               << "There are no worlds in " + path + ". [Choose]";
+        QTest::newRow("only files") << "f:notes.txt=x"
+                                    << "There are no worlds in " + path + ". [Choose]";
+        QTest::newRow("a world") << "d:World"
+                                 << "World";
+    }
+
+    void saysWhyNoWorldShows() {
+        QFETCH(QString, saves);
+        QFETCH(QString, place);
+        if (!saves.isEmpty()) {
+            buildTree(defaultSavesFolder(), {saves.toStdString()});
+        }
+        App app;
+        app.launch();
+        QCOMPARE(listPlace(app), place);
+    }
+
+    // The line under the server folder: what its server.properties names, whether that world is
+    // running, and why it cannot tell; the running world marked in the list.
+    void tellsWhatTheServerRuns_data() {
+        QTest::addColumn<QStringList>("server"); // the server folder's items; "" for none
+        QTest::addColumn<bool>("locked");        // Island/session.lock held
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("islandMark");
+        const auto row = [](const char* name, QStringList server, bool locked, QString line,
+                            OnServer mark = OnServer::No) {
+            QTest::newRow(name) << server << locked << line << static_cast<int>(mark);
+        };
+        row("no folder", {}, false, "This folder does not exist.");
+        row("no server.properties", {"d:Island"}, false, "No server.properties in this folder");
+        row("no level-name", {"f:server.properties=motd=hi\n", "f:world/session.lock="}, false,
+            "No level-name in server.properties: the server will run “world”.");
+        row("a world not running", {"f:server.properties=level-name=Island\n"}, false,
+            "The server is set to run “Island”; it is not running.", OnServer::Named);
+        row("a world running",
+            {"f:server.properties=#level-name=Other\nlevel-name = Isl\\\n  and\r\n",
+             "f:Island/session.lock="},
+            true, "The server runs “Island”, running now.", OnServer::Running);
+        row("escapes, the last entry wins",
+            {"f:server.properties=level-name=Island\nlevel-name:Caf\\u00e9 \\ud83d\\ude00\n"},
+            false, "The server is set to run “Café 😀”; it is not running.");
+        row("larger than a server writes", {"f:server.properties=" + QString(1 << 20, 'x') + "\n"},
+            false, "server.properties is larger than 1 MiB, so it was not read.");
+        row("not a file", {"d:server.properties"}, false,
+            "server.properties cannot be read: not a regular file");
+    }
+
+    void tellsWhatTheServerRuns() {
+        QFETCH(QStringList, server);
+        QFETCH(bool, locked);
+        QFETCH(QString, line);
+        QFETCH(int, islandMark);
+        makeWorld("Island");
+        const fs::path folder = home / "server";
+        for (const QString& item : server) {
+            buildTree(folder, {item.toStdString()});
+        }
+        QFile lock(QString::fromStdString((folder / "Island/session.lock").string()));
+        if (locked) {
+            lockAsTheGame(lock);
+        }
+        App app;
+        app.launch();
+        app.dialogs.folderAnswers = {folder.string()};
+        app.find<QAction>("actionChooseServer").trigger();
+        QTRY_COMPARE(app.find<QLabel>("serverStatusLabel")
+                         .text()
+                         .remove(QChar(0x2068))
+                         .remove(QChar(0x2069)),
+                     line);
+        QCOMPARE(app.find<QListView>("worldList").model()->index(0, 0).data(onServerRole).toInt(),
+                 islandMark);
     }
 
     // Only a regular file of at most the size asked for is read; a link is not followed.
     void readsBoundedRegularFiles() {
-        const fs::path dir = fs::path(savesFolderPath()) / "files";
+        const fs::path dir = fs::path(defaultSavesFolder()) / "files";
         writeFile(dir / "file", "12345");
         fs::create_symlink("file", dir / "link");
         QCOMPARE(::mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -290,28 +471,28 @@ private slots:
                               "Prism Launcher: Survival Größe 世界",
                               "Prism Launcher (Flatpak): Flat", "", "&Other Folder…"}));
         app.find<QMenu>("menuSavesFolder").actions().at(4)->trigger(); // the Survival instance
-        QCOMPARE(shown(app.find<QComboBox>("worldList")), QStringList{"Island"});
-        QVERIFY(app.find<QComboBox>("worldList").toolTip().endsWith("a1/minecraft/saves"));
+        QCOMPARE(shown(app), QStringList{"Island"});
+        QCOMPARE(app.find<QToolButton>("savesSourceButton").text(),
+                 "Prism Launcher: Survival Größe 世界");
 
         const QString prefsFile = app.dir.filePath("prefs.ini");
         const auto restart = [&] {
-            globalFullPath() = std::string();
             App restarted(prefsFile);
             restarted.launch();
-            return std::pair(QString::fromStdString(globalFullPath().value_or("")),
-                             shown(restarted.find<QComboBox>("worldList")));
+            return std::pair(QString::fromStdString(restarted.interface.controller().savesFolder()),
+                             shown(restarted));
         };
         QCOMPARE(restart(),
                  std::pair(QString((prism / "a1/minecraft/saves").c_str()), QStringList{"Island"}));
         fs::remove_all(prism / "a1/minecraft");
-        QCOMPARE(restart(),
-                 std::pair(QString::fromStdString(savesFolderPath()), QStringList{"Home World"}));
+        QCOMPARE(restart(), std::pair(QString::fromStdString(defaultSavesFolder()),
+                                      QStringList{"Home World"}));
 
         const fs::path other = home / "elsewhere";
         fs::create_directories(other / "Far World");
         app.dialogs.folderAnswers = {other.string()};
         app.find<QAction>("actionOtherSavesFolder").trigger();
-        QCOMPARE(shown(app.find<QComboBox>("worldList")), QStringList{"Far World"});
+        QCOMPARE(shown(app), QStringList{"Far World"});
         QVERIFY(menuShown(app).contains("[x] " + QDir::toNativeSeparators(other.c_str())));
     }
 
@@ -401,29 +582,28 @@ private slots:
         QCOMPARE(readLevelDat(file.toStdString()), expected);
     }
 
-    // The button's Copy (pressed by Alt+C) answered Esc changes nothing; the menu's answered
-    // Replace puts the world in place and points the server at it.
+    // The button's Copy (pressed by Alt+C) answered Esc changes nothing; Enter on the world,
+    // answered Replace, puts the world in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path server = home / "Game Server";
-        buildTree(fs::path(savesFolderPath()) / "Island", sampleWorld);
+        buildTree(fs::path(defaultSavesFolder()) / "Island", sampleWorld);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         Testing::TestApp<PosixFileSystem, ClickingDialogs> app;
-        app.prefs.setString(serverPathConst(), server.string());
+        app.interface.controller().settings().setServerFolder(server.string());
         app.dialogs.answers = {QStringLiteral("Esc"), QStringLiteral("Replace")};
         QVERIFY(showActive(app.window()));
         app.launch();
-        auto& list = app.find<QComboBox>("worldList");
-        list.setCurrentIndex(list.findText(QStringLiteral("Island")));
+        app.interface.controller().worlds()->select("Island");
         QTest::keySequence(&app.window(), QKeySequence("Alt+C"));
         const Alert prompt = replacePrompt({"Island"}, server.string(), false);
         QTRY_COMPARE(app.dialogs.seen, Alerts{prompt});
 
-        app.find<QAction>("actionCopy").trigger();
+        QTest::keyClick(&app.find<QListView>("worldList"), Qt::Key_Return);
         QCOMPARE(app.dialogs.seen, (Alerts{prompt, prompt, worldCopied}));
         // Esc answers as the last button; the others as the order they were given in.
         QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
         QCOMPARE(snapshotTree(server / "Island"),
-                 snapshotTree(fs::path(savesFolderPath()) / "Island"));
+                 snapshotTree(fs::path(defaultSavesFolder()) / "Island"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));
@@ -437,7 +617,7 @@ private slots:
         App app;
         for (const auto& [inUse, opensAt] : std::vector<std::pair<std::string, std::string>>{
                  {server, server}, {server + "/gone/deeper", server}, {"", home.string()}}) {
-            globalServerPath() = inUse;
+            app.interface.controller().settings().setServerFolder(inUse);
             app.find<QAction>("actionChooseServer").trigger();
             QCOMPARE(app.dialogs.chooserStarts.back(), opensAt);
         }
@@ -453,35 +633,38 @@ private slots:
             return QApplication::exec() == 0;
         };
         QVERIFY(endsTheRun([&] { QTest::keySequence(&app.window(), QKeySequence("Ctrl+Q")); }));
-        QVERIFY(endsTheRun([&] { app.find<QAbstractButton>("quitButton").click(); }));
+        QVERIFY(endsTheRun([&] { app.find<QPushButton>("quitButton").click(); }));
     }
 
-    // Chosen by button (Alt+O) or menu, kept through a cancelled choice, remembered over a restart,
-    // and shown exactly, blanks and all.
-    void serverFolderGoesToAllThreePlacesAndOutlivesARestart() {
+    // The server folder, chosen by button (Alt+O) or menu, kept through a cancelled choice and
+    // shown exactly, blanks and all; the window's size and the world chosen as the window closed:
+    // all open the next run.
+    void remembersAcrossARestart() {
+        makeWorld("A");
+        makeWorld("B");
         const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
         {
-            globalServerPath() = "/left over";
             App app(prefsFile);
             QVERIFY(showActive(app.window()));
             app.launch();
-            QCOMPARE(places(app), QStringList(3, QString()));
-
+            QCOMPARE(serverFolder(app), QStringList(2, QString()));
             app.dialogs.folderAnswers = {odd.toStdString(), std::nullopt, ""};
             QTest::keySequence(&app.window(), QKeySequence("Alt+O"));
-            QTRY_COMPARE(places(app), QStringList(3, odd));
+            QTRY_COMPARE(serverFolder(app), QStringList(2, odd));
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
-            QCOMPARE(places(app), QStringList(3, odd));
-            QVERIFY(app.dialogs.folderAnswers.empty()); // the chooser ran three times
-            QVERIFY(app.dialogs.alerts.empty());
+            QVERIFY(app.dialogs.folderAnswers.empty() && app.dialogs.alerts.empty());
+            app.window().resize(900, 500);
+            app.interface.controller().worlds()->select("B");
+            app.window().close();
         }
-        globalServerPath() = std::string();
         App restarted(prefsFile);
         restarted.launch();
-        QCOMPARE(places(restarted), QStringList(3, odd));
+        QCOMPARE(serverFolder(restarted), QStringList(2, odd));
+        QCOMPARE(restarted.window().size(), QSize(900, 500));
+        QCOMPARE(restarted.interface.controller().selectedWorld(), std::optional<std::string>("B"));
     }
 
     void showsProgressOnlyForLongWork_data() {

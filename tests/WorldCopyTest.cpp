@@ -16,6 +16,7 @@
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
+using namespace Plovermantle::Messages;
 namespace fs = std::filesystem;
 using namespace std::string_view_literals;
 using Layout = std::vector<std::string>;

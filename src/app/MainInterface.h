@@ -12,10 +12,10 @@ class MainWindow;
 
 namespace Plovermantle {
 
-class AppDelegate;
+class MainController;
 
-// Builds the main window from its Designer form, creates the delegate and connects its outlets and
-// the window's actions, the same way for the app and for tests.
+// Builds the main window from its Designer form, creates the controller and connects its outlets
+// and the window's actions, the same way for the app and for tests.
 class MainInterface {
 public:
     explicit MainInterface(Platform platform);
@@ -25,12 +25,12 @@ public:
 
     QMainWindow& window() { return *window_; }
     Ui::MainWindow& ui() { return *ui_; }
-    AppDelegate& delegate() { return *delegate_; }
+    MainController& controller() { return *controller_; }
 
 private:
     std::unique_ptr<QMainWindow> window_;
     std::unique_ptr<Ui::MainWindow> ui_;
-    std::unique_ptr<AppDelegate> delegate_;
+    std::unique_ptr<MainController> controller_;
 };
 
 } // namespace Plovermantle

@@ -5,10 +5,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QGridLayout>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QTimer>
 #include <atomic>
 #include <exception>
@@ -48,6 +51,18 @@ std::unique_ptr<QMessageBox> QtDialogs::makeAlert(const Alert& alert, QWidget* p
     box->setInformativeText(QString::fromStdString(alert.informativeText));
     if (!alert.details.empty()) {
         box->setDetailedText(QString::fromStdString(alert.details));
+        // Paths and error texts read best as they are: in columns, scrolled rather than wrapped.
+        if (auto* details = box->findChild<QTextEdit*>()) {
+            details->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            details->setLineWrapMode(QTextEdit::NoWrap);
+        }
+    }
+    // A message box fits itself to its shortest line; a spacer across its grid keeps a long text
+    // from wrapping into a narrow column.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        grid->addItem(
+            new QSpacerItem(minimumAlertWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+            grid->rowCount(), 0, 1, grid->columnCount());
     }
     return box;
 }
@@ -97,7 +112,7 @@ std::unique_ptr<QProgressDialog> QtDialogs::makeProgressDialog(const std::string
     // Only Cancel or the end of the work closes it.
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
-    dialog->setMinimumWidth(420);
+    dialog->setMinimumWidth(minimumAlertWidth);
     return dialog;
 }
 

@@ -28,6 +28,8 @@ public:
     // The progress dialog's text for `progress`.
     static QString describeProgress(const std::string& label, const WorkProgress& progress);
 
+    // How wide an alert is at least, so that a sentence of some length fits on a line or two.
+    static constexpr int minimumAlertWidth = 420;
     // How long work runs before its progress is shown.
     static constexpr int progressDelayMs = 500;
 };

@@ -8,16 +8,20 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
+#include <QItemSelectionModel>
 #include <QListView>
 #include <QLocale>
 #include <QPainter>
 #include <QSet>
-#include <QStandardItemModel>
 #include <QStyledItemDelegate>
+#include <QtGlobal>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <mutex>
 #ifdef __linux__
 #include <sys/resource.h>
 #endif
@@ -27,10 +31,19 @@ namespace Plovermantle {
 
 namespace {
 
-constexpr int iconSide = 64; // the size the game makes its world icons
+constexpr int iconSide = 64;  // the size the game makes its world icons
+constexpr int iconShown = 48; // three lines of text high
+constexpr int rowMargin = 6;
+// A walk that would take minutes is not worth a figure in a list.
+constexpr std::size_t maxSizedItems = 1'000'000;
 
 QString qtName(const std::string& name) {
     return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+// Keeps a name from another script from reordering the text around it.
+QString isolated(const QString& text) {
+    return QChar(0x2068) + text + QChar(0x2069);
 }
 
 // Decoded off the UI thread; only a picture of about the game's size is decoded at all.
@@ -49,6 +62,36 @@ QImage decodeIcon(const std::string& bytes) {
     return image.isNull() || image.size() == QSize(iconSide, iconSide)
                ? image
                : image.scaled(iconSide, iconSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// The bytes of the regular files in the tree at `folder`, links not followed; nothing when it
+// cannot be walked whole or is stopped.
+std::optional<std::uint64_t> treeSize(FileSystem& files, const std::string& folder,
+                                      const std::atomic<bool>& stop) {
+    std::uint64_t total = 0;
+    std::size_t items = 0;
+    std::vector<std::string> pending{folder};
+    while (!pending.empty()) {
+        const std::string current = std::move(pending.back());
+        pending.pop_back();
+        const auto entries = files.listFolder(current);
+        if (!entries || stop) {
+            return std::nullopt;
+        }
+        for (const ListedEntry& entry : *entries) {
+            if (++items > maxSizedItems) {
+                return std::nullopt;
+            }
+            const std::string path = joinPath(current, entry.name);
+            if (entry.isDirectory.value_or(false)) {
+                pending.push_back(path);
+            } else if (const auto info = files.itemInfo(path);
+                       info && info->kind == ItemKind::RegularFile) {
+                total += info->size;
+            }
+        }
+    }
+    return total;
 }
 
 QIcon placeholder(const QPalette& palette) {
@@ -100,16 +143,17 @@ QString gameMode(const LevelSummary& level) {
     }
 }
 
-// Draws each world of the open list as the game does: its icon, then its name over its date.
+// Draws each world as the game's world screen does: its icon, then its name, its folder and date,
+// and its mode, version and size, each on a line of its own.
 class WorldDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize sizeHint(const QStyleOptionViewItem& option,
+                   const QModelIndex& /*index*/) const override {
         const QFontMetrics metrics(option.font);
-        const int text = metrics.horizontalAdvance(index.data().toString());
-        return {iconSide + 3 * margin + text,
-                std::max(iconSide, 2 * metrics.height()) + 2 * margin};
+        return {iconShown + 3 * rowMargin + 20 * metrics.averageCharWidth(),
+                std::max(iconShown, 3 * metrics.height()) + 2 * rowMargin};
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -122,61 +166,160 @@ public:
         QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_ItemViewItem, &background, painter, widget);
 
-        const QRect area = option.rect.adjusted(margin, margin, -margin, -margin);
-        const QRect iconArea(area.topLeft(), QSize(iconSide, std::min(iconSide, area.height())));
+        const QRect area = option.rect.adjusted(rowMargin, rowMargin, -rowMargin, -rowMargin);
+        const QRect iconArea(area.left(), area.top() + (area.height() - iconShown) / 2, iconShown,
+                             iconShown);
         index.data(Qt::DecorationRole).value<QIcon>().paint(painter, iconArea);
 
         const bool selected = (option.state & QStyle::State_Selected) != 0;
-        const QPalette::ColorRole textRole = selected ? QPalette::HighlightedText : QPalette::Text;
-        QRect textArea = area.adjusted(iconSide + margin, 0, 0, 0);
-        const QString date = index.data(lastPlayedRole).toString();
+        const QColor text =
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        const QColor quiet = selected ? text : option.palette.color(QPalette::PlaceholderText);
+        QRect textArea = area.adjusted(iconShown + rowMargin, 0, 0, 0);
+        const QFontMetrics metrics(option.font);
+        const int line = textArea.height() / 3;
         painter->save();
+
+        // The mark of the server's world, at the end of the first line.
+        const auto onServer = static_cast<OnServer>(index.data(onServerRole).toInt());
+        int markWidth = 0;
+        if (onServer != OnServer::No) {
+            const QString mark = onServer == OnServer::Running
+                                     ? WorldList::tr("Running on the server")
+                                     : WorldList::tr("On the server");
+            markWidth = metrics.horizontalAdvance(mark) + 2 * rowMargin;
+            const QRect markArea(textArea.right() - markWidth, textArea.top(), markWidth,
+                                 metrics.height() + 2);
+            painter->setRenderHint(QPainter::Antialiasing);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(onServer == OnServer::Running ? QColor(0x2e, 0x8b, 0x57)
+                                                            : option.palette.color(QPalette::Mid));
+            painter->drawRoundedRect(markArea, 4, 4);
+            painter->setPen(Qt::white);
+            painter->drawText(markArea, Qt::AlignCenter, mark);
+        }
+
         QFont bold = option.font;
         bold.setBold(true);
         painter->setFont(bold);
-        painter->setPen(option.palette.color(textRole));
-        const Qt::Alignment align =
-            Qt::AlignLeft | (date.isEmpty() ? Qt::AlignVCenter : Qt::AlignBottom);
-        const QRect nameArea =
-            date.isEmpty() ? textArea : textArea.adjusted(0, 0, 0, -area.height() / 2);
-        painter->drawText(nameArea, static_cast<int>(align) | Qt::TextSingleLine,
-                          QFontMetrics(bold).elidedText(index.data().toString(), Qt::ElideRight,
+        painter->setPen(text);
+        const QRect nameArea(textArea.left(), textArea.top(),
+                             textArea.width() - markWidth - rowMargin, line);
+        painter->drawText(nameArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          QFontMetrics(bold).elidedText(index.data().toString(), Qt::ElideMiddle,
                                                         nameArea.width()));
         painter->setFont(option.font);
-        if (!selected) {
-            painter->setPen(option.palette.color(QPalette::PlaceholderText));
-        }
-        painter->drawText(textArea.adjusted(0, area.height() / 2, 0, 0),
-                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, date);
+        painter->setPen(quiet);
+        const auto drawLine = [&](int row, const QStringList& parts) {
+            QStringList shown;
+            for (const QString& part : parts) {
+                if (!part.isEmpty()) {
+                    shown << isolated(part);
+                }
+            }
+            const QRect lineArea(textArea.left(), textArea.top() + row * line, textArea.width(),
+                                 line);
+            painter->drawText(lineArea, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                              metrics.elidedText(shown.join(QStringLiteral("  ·  ")),
+                                                 Qt::ElideMiddle, lineArea.width()));
+        };
+        const QVariant size = index.data(sizeRole);
+        drawLine(1,
+                 {index.data(folderShownRole).toString(), index.data(lastPlayedRole).toString()});
+        drawLine(2, {index.data(detailsRole).toString(),
+                     size.isValid() ? QLocale().formattedDataSize(size.toLongLong()) : QString()});
         painter->restore();
     }
-
-private:
-    static constexpr int margin = 4;
 };
 
 } // namespace
 
-WorldList::WorldList(QComboBox& box, FileSystem& files)
-    : box_(box), files_(files), choosePlaceholder_(box.placeholderText()),
-      placeholderIcon_(placeholder(box.palette())) {
-    box_.setIconSize(QSize(iconSide / 2, iconSide / 2));
-    box_.setItemDelegate(new WorldDelegate(&box_));
-    box_.setMaxVisibleItems(6);
-    if (auto* view = qobject_cast<QListView*>(box_.view())) {
-        view->setUniformItemSizes(true); // so that a thousand worlds are not measured one by one
+QString searchKey(const QString& text) {
+    QString key;
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    key.reserve(decomposed.size());
+    for (const QChar character : decomposed) {
+        if (character.category() != QChar::Mark_NonSpacing &&
+            character.category() != QChar::Mark_Enclosing &&
+            character.category() != QChar::Mark_SpacingCombining) {
+            key += character;
+        }
     }
+    return key.toCaseFolded();
+}
+
+void WorldFilter::setSearch(const QString& text) {
+    const QString needle = searchKey(text.trimmed());
+    if (needle != needle_) {
+        needle_ = needle;
+        invalidateFilter();
+    }
+}
+
+bool WorldFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const {
+    return needle_.isEmpty() || sourceModel()
+                                    ->index(sourceRow, 0, sourceParent)
+                                    .data(searchTextRole)
+                                    .toString()
+                                    .contains(needle_);
+}
+
+// Decoded icons by the file's identity and time: a refresh decodes only the icons that changed.
+struct WorldList::IconCache {
+    struct Entry {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        std::uint64_t size = 0;
+        FileTime modified;
+        QImage image;
+    };
+    std::mutex mutex;
+    std::map<std::string, Entry> byPath;
+
+    std::optional<QImage> find(const std::string& path, const ItemInfo& info) {
+        const std::lock_guard lock(mutex);
+        const auto found = byPath.find(path);
+        if (found == byPath.end() || found->second.device != info.device ||
+            found->second.inode != info.inode || found->second.size != info.size ||
+            !(found->second.modified == info.modified)) {
+            return std::nullopt;
+        }
+        return found->second.image;
+    }
+    void keep(const std::string& path, const ItemInfo& info, const QImage& image) {
+        const std::lock_guard lock(mutex);
+        if (byPath.size() > 4096) {
+            byPath.clear(); // a bound, not a policy: icons are cheap to decode again
+        }
+        byPath[path] = {info.device, info.inode, info.size, info.modified, image};
+    }
+};
+
+WorldList::WorldList(QListView& view, FileSystem& files)
+    : view_(view), files_(files), placeholderIcon_(placeholder(view.palette())),
+      icons_(std::make_shared<IconCache>()) {
+    filter_.setSourceModel(&model_);
+    view_.setModel(&filter_);
+    view_.setItemDelegate(new WorldDelegate(&view_));
+    view_.setUniformItemSizes(true); // so that a thousand worlds are not measured one by one
+    view_.setSelectionMode(QAbstractItemView::SingleSelection);
+    view_.setEditTriggers(QAbstractItemView::NoEditTriggers);
     settle_.setSingleShot(true);
     settle_.setInterval(300);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, &settle_,
             qOverload<>(&QTimer::start));
     connect(&settle_, &QTimer::timeout, this, &WorldList::refresh);
-    connect(&box_, &QComboBox::currentIndexChanged, this, &WorldList::describeSelection);
+    connect(view_.selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &WorldList::selectionChanged);
+    connect(&filter_, &QSortFilterProxyModel::layoutChanged, this, &WorldList::listChanged);
+    connect(&filter_, &QSortFilterProxyModel::rowsInserted, this, &WorldList::listChanged);
+    connect(&filter_, &QSortFilterProxyModel::rowsRemoved, this, &WorldList::listChanged);
+    connect(&filter_, &QSortFilterProxyModel::modelReset, this, &WorldList::listChanged);
     // Should the list not be drawn soon (a window minimised or covered), reading starts anyway.
     drawn_.setSingleShot(true);
     drawn_.setInterval(250);
     connect(&drawn_, &QTimer::timeout, this, &WorldList::startReading);
-    box_.installEventFilter(this);
+    view_.viewport()->installEventFilter(this);
 }
 
 WorldList::~WorldList() {
@@ -186,6 +329,7 @@ WorldList::~WorldList() {
 void WorldList::show(const std::string& savesFolder) {
     if (savesFolder != savesFolder_) {
         read_.clear(); // what was read of another folder's worlds says nothing of these
+        view_.clearSelection();
     }
     savesFolder_ = savesFolder;
     refresh();
@@ -209,8 +353,8 @@ void WorldList::refresh() {
     ++generation_;
     complete_ = false;
     readPending_ = true;
-    if (box_.isVisible()) {
-        box_.update(); // drawn even when nothing in it has changed
+    if (view_.isVisible()) {
+        view_.viewport()->update(); // drawn even when nothing in it has changed
         drawn_.start();
     } else {
         startReading();
@@ -218,7 +362,7 @@ void WorldList::refresh() {
 }
 
 bool WorldList::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &box_ && event->type() == QEvent::Paint && readPending_) {
+    if (watched == view_.viewport() && event->type() == QEvent::Paint && readPending_) {
         QTimer::singleShot(0, this, &WorldList::startReading); // once this paint is done
     }
     return false;
@@ -241,15 +385,30 @@ std::vector<std::string> WorldList::ordered(const std::vector<std::string>& fold
     return order;
 }
 
+std::optional<std::string> WorldList::selectedWorld() const {
+    const QModelIndexList rows = view_.selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        return std::nullopt;
+    }
+    return rows.first().data(worldNameRole).toByteArray().toStdString();
+}
+
+void WorldList::select(const std::string& folder) {
+    const auto row = rowOf_.find(folder);
+    const QModelIndex index =
+        row == rowOf_.end() ? QModelIndex() : filter_.mapFromSource(model_.index(row->second, 0));
+    if (!index.isValid()) {
+        view_.clearSelection();
+        return;
+    }
+    view_.selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    view_.scrollTo(index);
+}
+
 void WorldList::fill(const std::vector<std::string>& folders) {
-    const int current = box_.currentIndex();
-    const std::optional<std::string> selected =
-        current < 0
-            ? std::nullopt
-            : std::optional(box_.itemData(current, worldNameRole).toByteArray().toStdString());
-    auto* model = qobject_cast<QStandardItemModel*>(box_.model());
+    const std::optional<std::string> selected = selectedWorld();
     if (folders != shown_) {
-        // Built whole and put in at once: one change for the box to take in, not one per world.
+        // Built whole and put in at once: one change for the view to take in, not one per world.
         QList<QStandardItem*> items;
         items.reserve(static_cast<qsizetype>(folders.size()));
         rowOf_.clear();
@@ -263,14 +422,14 @@ void WorldList::fill(const std::vector<std::string>& folders) {
             rowOf_[folder] = static_cast<int>(items.size());
             items.append(item);
         }
-        box_.clear();
-        model->invisibleRootItem()->appendRows(items);
+        model_.clear();
+        model_.invisibleRootItem()->appendRows(items);
         shown_ = folders;
     }
-    const auto row = selected ? rowOf_.find(*selected) : rowOf_.end();
-    box_.setCurrentIndex(row == rowOf_.end() ? -1 : row->second);
-    box_.setPlaceholderText(shown_.empty() ? tr("No worlds found") : choosePlaceholder_);
-    describeSelection();
+    if (selected) {
+        select(*selected);
+    }
+    emit listChanged();
 }
 
 QMap<int, QVariant> WorldList::itemData(const std::string& folder) const {
@@ -285,17 +444,35 @@ QMap<int, QVariant> WorldList::itemData(const std::string& folder) const {
     for (QChar& character : name) {
         character = character.category() == QChar::Other_Control ? QChar(u' ') : character;
     }
-    if (name != folderName) {
-        // Two worlds may share a name; their folders tell them apart.
-        name = tr("%1 (%2)").arg(name, folderName);
-    }
     const auto played = details != nullptr ? lastPlayed(details->level) : std::nullopt;
     const QIcon icon =
         details != nullptr && !details->icon.isNull() ? details->icon : placeholderIcon_;
-    return {{Qt::DisplayRole, name},
-            {Qt::DecorationRole, icon},
-            {worldNameRole, QByteArray::fromStdString(folder)},
-            {lastPlayedRole, played ? dayText(*played) : QString()}};
+    QStringList details2;
+    if (level != nullptr) {
+        details2 << gameMode(*level);
+        if (level->version && !level->version->empty()) {
+            details2 << QString::fromStdU16String(*level->version);
+        }
+        details2.removeAll(QString());
+    }
+    const OnServer onServer = folder != onServer_ ? OnServer::No
+                              : serverRunning_    ? OnServer::Running
+                                                  : OnServer::Named;
+    QMap<int, QVariant> data{{Qt::DisplayRole, name},
+                             {Qt::DecorationRole, icon},
+                             {Qt::ToolTipRole, toolTip(folder)},
+                             {worldNameRole, QByteArray::fromStdString(folder)},
+                             {lastPlayedRole, played ? dayText(*played) : QString()},
+                             // Two worlds may share a name; their folders tell them apart.
+                             {folderShownRole, name != folderName ? folderName : QString()},
+                             {detailsRole, details2.join(QStringLiteral(", "))},
+                             {onServerRole, static_cast<int>(onServer)},
+                             {searchTextRole, searchKey(name + QChar(u'\n') + folderName)},
+                             {sizeRole, QVariant()}};
+    if (details != nullptr && details->size) {
+        data[sizeRole] = static_cast<qint64>(*details->size);
+    }
+    return data;
 }
 
 QString WorldList::toolTip(const std::string& folder) const {
@@ -303,15 +480,15 @@ QString WorldList::toolTip(const std::string& folder) const {
     const LevelSummary* level =
         found != read_.end() && found->second.level ? &*found->second.level : nullptr;
     const QString path = QDir::toNativeSeparators(qtName(joinPath(savesFolder_, folder)));
-    QStringList tip{level != nullptr && level->name && !level->name->empty()
-                        ? QString::fromStdU16String(*level->name)
-                        : qtName(folder),
-                    tr("Folder: %1").arg(path)};
+    QStringList tip{isolated(level != nullptr && level->name && !level->name->empty()
+                                 ? QString::fromStdU16String(*level->name)
+                                 : qtName(folder)),
+                    tr("Folder: %1").arg(isolated(path))};
     if (level == nullptr) {
         return tip.join('\n');
     }
     if (level->version) {
-        tip << tr("Version: %1").arg(QString::fromStdU16String(*level->version));
+        tip << tr("Version: %1").arg(isolated(QString::fromStdU16String(*level->version)));
     }
     if (const QString mode = gameMode(*level); !mode.isEmpty()) {
         tip << tr("Game mode: %1").arg(mode);
@@ -324,14 +501,18 @@ QString WorldList::toolTip(const std::string& folder) const {
     return tip.join('\n');
 }
 
-void WorldList::describeSelection() {
-    const int current = box_.currentIndex();
-    // With no world chosen, where the worlds were looked for is the first thing to check when one
-    // is missing.
-    box_.setToolTip(current >= 0
-                        ? toolTip(box_.itemData(current, worldNameRole).toByteArray().toStdString())
-                        : tr("Worlds in the game's saves folder:\n%1")
-                              .arg(QDir::toNativeSeparators(qtName(savesFolder_))));
+void WorldList::markOnServer(const std::string& folder, bool running) {
+    if (folder == onServer_ && running == serverRunning_) {
+        return;
+    }
+    const std::string before = std::exchange(onServer_, folder);
+    serverRunning_ = running;
+    for (const std::string& changed : {before, folder}) {
+        if (const auto row = rowOf_.find(changed); row != rowOf_.end()) {
+            model_.setData(model_.index(row->second, 0), itemData(changed).value(onServerRole),
+                           onServerRole);
+        }
+    }
 }
 
 void WorldList::watch(bool everyWorld) {
@@ -350,8 +531,19 @@ void WorldList::watch(bool everyWorld) {
     if (const QSet<QString> gone = watched - wanted; !gone.isEmpty()) {
         watcher_.removePaths(gone.values());
     }
-    if (const QSet<QString> added = wanted - watched; !added.isEmpty()) {
-        watcher_.addPaths(added.values());
+    // One at a time, so that the first refusal of the system's watch limit is the last: each
+    // further try would be refused, and logged, again.
+    for (const QString& path : wanted - watched) {
+        if (watchLimitReached_) {
+            break;
+        }
+        if (watcher_.addPath(path) || !QFileInfo::exists(path)) {
+            continue;
+        }
+        watchLimitReached_ = true;
+        qWarning("Changes to the worlds are no longer followed (the system's limit of watched "
+                 "folders is reached); View > Refresh (F5) reads them again.");
+        emit watchLimitReached();
     }
 }
 
@@ -372,7 +564,7 @@ void WorldList::startReading() {
     drawn_.stop();
     stop_ = std::make_shared<std::atomic<bool>>(false);
     worker_ = std::thread([this, &files = files_, saves = savesFolder_, stop = stop_,
-                           generation = generation_, folders = shown_] {
+                           icons = icons_, generation = generation_, folders = shown_] {
         using Clock = std::chrono::steady_clock;
 #ifdef __linux__
         // The window comes first; decorations can wait their turn. On Linux a nice value belongs
@@ -387,46 +579,74 @@ void WorldList::startReading() {
         // thousand separate updates.
         Batch batch;
         auto sent = Clock::now();
-        for (std::size_t i = 0; i <= folders.size() && !*stop; ++i) {
-            const bool last = i == folders.size();
-            if (!last) {
-                WorldDetails read = readWorldDetails(files, joinPath(saves, folders[i]));
-                batch.emplace_back(folders[i],
-                                   Details{std::move(read.level), decodeIcon(read.icon), {}});
-            }
-            if (last || Clock::now() - sent > std::chrono::milliseconds(50)) {
+        const auto send = [&](Stage stage) {
+            if (stage != Stage::Reading || Clock::now() - sent > std::chrono::milliseconds(50)) {
                 QMetaObject::invokeMethod(
                     this,
-                    [this, generation, last, done = std::exchange(batch, {})]() mutable {
-                        apply(generation, std::move(done), last);
+                    [this, generation, stage, done = std::exchange(batch, {})]() mutable {
+                        apply(generation, std::move(done), stage);
                     },
                     Qt::QueuedConnection);
                 sent = Clock::now();
             }
+        };
+        // Names, dates and icons first, for all; then sizes, which take a walk of every file.
+        for (std::size_t i = 0; i < folders.size() && !*stop; ++i) {
+            const std::string world = joinPath(saves, folders[i]);
+            WorldDetails read = readWorldDetails(files, world);
+            const std::string iconPath = joinPath(world, "icon.png");
+            const auto iconInfo = files.itemInfo(iconPath);
+            std::optional<QImage> image;
+            if (iconInfo && iconInfo->kind == ItemKind::RegularFile) {
+                image = icons->find(iconPath, *iconInfo);
+                if (!image) {
+                    image = decodeIcon(read.icon);
+                    icons->keep(iconPath, *iconInfo, *image);
+                }
+            }
+            batch.push_back(
+                {folders[i], Details{std::move(read.level), image.value_or(QImage()), {}, {}}, {}});
+            send(Stage::Reading);
+        }
+        if (!*stop) {
+            send(Stage::DetailsRead);
+        }
+        for (std::size_t i = 0; i < folders.size() && !*stop; ++i) {
+            batch.push_back(
+                {folders[i], std::nullopt, treeSize(files, joinPath(saves, folders[i]), *stop)});
+            send(Stage::Reading);
+        }
+        if (!*stop) {
+            send(Stage::SizesRead);
         }
     });
 }
 
-void WorldList::apply(unsigned generation, Batch batch, bool last) {
+void WorldList::apply(unsigned generation, Batch batch, Stage stage) {
     if (generation != generation_) {
         return; // from a reading that a refresh has replaced
     }
-    auto* model = qobject_cast<QStandardItemModel*>(box_.model());
-    for (auto& [folder, details] : batch) {
-        details.icon = details.image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(details.image));
-        details.image = QImage();
-        read_[folder] = std::move(details);
-        if (const auto row = rowOf_.find(folder); row != rowOf_.end()) {
-            model->setItemData(model->index(row->second, 0), itemData(folder));
+    for (Reading& reading : batch) {
+        Details& details = read_[reading.folder];
+        if (reading.details) {
+            QImage& image = reading.details->image;
+            reading.details->icon = image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image));
+            image = QImage();
+            reading.details->size = details.size; // known from an earlier reading till measured
+            details = std::move(*reading.details);
+        } else {
+            details.size = reading.size;
+        }
+        if (const auto row = rowOf_.find(reading.folder); row != rowOf_.end()) {
+            model_.setItemData(model_.index(row->second, 0), itemData(reading.folder));
         }
     }
-    if (last) {
+    if (stage == Stage::DetailsRead) {
         fill(ordered(shown_));
         watch(true);
+    } else if (stage == Stage::SizesRead) {
         complete_ = true;
         emit completed();
-    } else if (box_.currentIndex() >= 0) {
-        describeSelection();
     }
 }
 

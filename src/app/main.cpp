@@ -1,5 +1,5 @@
-#include "app/AppDelegate.h"
 #include "app/AppInfo.h"
+#include "app/MainController.h"
 #include "app/MainInterface.h"
 #include "app/QtDialogs.h"
 #include "platform/PosixFileSystem.h"
@@ -29,8 +29,7 @@ int main(int argc, char* argv[]) {
     Plovermantle::QtDialogs dialogs;
     Plovermantle::MainInterface interface({files, prefs, dialogs});
     interface.window().show();
-    QTimer::singleShot(0, &interface.delegate(),
-                       &Plovermantle::AppDelegate::applicationDidFinishLaunching);
+    QTimer::singleShot(0, &interface.controller(), &Plovermantle::MainController::start);
     QApplication::exec();
     return 0;
 }

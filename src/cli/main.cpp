@@ -263,12 +263,13 @@ int main(int argc, char* argv[]) {
     PosixFileSystem files;
     QtPreferences prefs;
     TerminalDialogs dialogs(arguments->replace);
-    const std::string saves = arguments->saves.value_or(getSavesPrefs(prefs, files));
+    const Settings settings(prefs, files);
+    const std::string saves = arguments->saves.value_or(settings.savesFolder());
     if (arguments->command == "list") {
         return list(files, dialogs, saves);
     }
     // Listing writes nothing, and an interrupt simply ends it; a copy stops cleanly instead.
     catchStopSignals();
-    const std::string server = arguments->server.value_or(getPrefs(prefs));
+    const std::string server = arguments->server.value_or(settings.serverFolder());
     return copy({files, prefs, dialogs}, dialogs, *arguments, saves, server);
 }

@@ -39,18 +39,19 @@ bool isFolder(FileSystem& files, const std::string& path) {
 
 std::vector<LauncherPlace> launcherPlaces() {
 #if defined(Q_OS_MACOS)
-    const std::string prism = joinPath(getUserLib(), "Application Support/PrismLauncher/instances");
-    return {{Launcher::Game, savesFolderPath(), false}, {Launcher::Prism, prism, true}};
+    const std::string prism =
+        joinPath(userLibraryFolder(), "Application Support/PrismLauncher/instances");
+    return {{Launcher::Game, defaultSavesFolder(), false}, {Launcher::Prism, prism, true}};
 #elif defined(Q_OS_WIN)
-    const std::string prism = joinPath(getUserLib(), "PrismLauncher/instances");
-    return {{Launcher::Game, savesFolderPath(), false}, {Launcher::Prism, prism, true}};
+    const std::string prism = joinPath(userLibraryFolder(), "PrismLauncher/instances");
+    return {{Launcher::Game, defaultSavesFolder(), false}, {Launcher::Prism, prism, true}};
 #else
-    const std::string home = getUserLib();
+    const std::string home = userLibraryFolder();
     const std::string dataHome =
         QFile::encodeName(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
             .toStdString();
     std::vector<LauncherPlace> places{
-        {Launcher::Game, savesFolderPath(), false},
+        {Launcher::Game, defaultSavesFolder(), false},
         {Launcher::GameFlatpak, joinPath(home, ".var/app/com.mojang.Minecraft/.minecraft/saves"),
          false},
         {Launcher::PrismFlatpak,

@@ -1,39 +1,105 @@
 #include "settings/Settings.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Paths.h"
 #include "platform/Preferences.h"
+#include "platform/QtPreferences.h"
 #include "settings/SavesFolders.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
 #include <QtGlobal>
-#include <filesystem>
+#include <algorithm>
 
 namespace Plovermantle {
 
-// Function-local statics: created on first use, thread-safely, and kept to the end of the process.
+Settings::Settings(Preferences& prefs, FileSystem& files) : prefs_(prefs), files_(files) {}
 
-const std::string& serverPathConst() {
-    static const std::string key = "serverPathKey";
-    return key;
+std::string Settings::value(std::string_view key) const {
+    return prefs_.stringForKey(std::string(key)).value_or(std::string());
 }
 
-const std::string& savesPathConst() {
-    static const std::string key = "savesPathKey";
-    return key;
+void Settings::setValue(std::string_view key, const std::string& value) {
+    prefs_.setString(std::string(key), value);
 }
 
-std::optional<std::string>& globalFullPath() {
-    static std::optional<std::string> value = std::string();
-    return value;
+std::string Settings::serverFolder() const {
+    return value(serverFolderKey);
 }
 
-std::optional<std::string>& globalServerPath() {
-    static std::optional<std::string> value = std::string();
-    return value;
+void Settings::setServerFolder(const std::string& path) {
+    setValue(serverFolderKey, path);
+    std::vector<std::string> recent = recentServerFolders();
+    std::erase(recent, path);
+    recent.insert(recent.begin(), path);
+    recent.resize(std::min(recent.size(), maxRecentServerFolders));
+    QJsonArray list;
+    for (const std::string& folder : recent) {
+        list.append(QFile::decodeName(folder.c_str()));
+    }
+    setValue(recentServerFoldersKey,
+             QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString());
 }
 
-std::string getUserLib() {
+std::vector<std::string> Settings::recentServerFolders() const {
+    std::vector<std::string> recent;
+    // Written by us, but read back as anything a hand-edited file may hold.
+    const QJsonDocument stored =
+        QJsonDocument::fromJson(QByteArray::fromStdString(value(recentServerFoldersKey)));
+    for (const QJsonValue& folder : stored.array()) {
+        const std::string path = QFile::encodeName(folder.toString()).toStdString();
+        if (!path.empty() && recent.size() < maxRecentServerFolders &&
+            std::ranges::find(recent, path) == recent.end()) {
+            recent.push_back(path);
+        }
+    }
+    return recent;
+}
+
+std::string Settings::savesFolder() const {
+    const std::string remembered = value(savesFolderKey);
+    return !remembered.empty() && isFolder(files_, remembered) ? remembered : defaultSavesFolder();
+}
+
+void Settings::setSavesFolder(const std::string& path) {
+    setValue(savesFolderKey, path);
+}
+
+QByteArray Settings::windowGeometry() const {
+    return QByteArray::fromBase64(QByteArray::fromStdString(value(windowGeometryKey)));
+}
+
+void Settings::setWindowGeometry(const QByteArray& geometry) {
+    setValue(windowGeometryKey, geometry.toBase64().toStdString());
+}
+
+std::string Settings::chosenWorld() const {
+    return value(chosenWorldKey);
+}
+
+void Settings::setChosenWorld(const std::string& folder) {
+    setValue(chosenWorldKey, folder);
+}
+
+struct TemporarySettings::Store {
+    QTemporaryDir dir;
+    QtPreferences prefs{dir.filePath(QStringLiteral("settings.ini"))};
+};
+
+TemporarySettings::TemporarySettings(FileSystem& files)
+    : store_(std::make_unique<Store>()),
+      settings_(std::make_unique<Settings>(store_->prefs, files)) {}
+
+TemporarySettings::~TemporarySettings() = default;
+
+Preferences& TemporarySettings::prefs() {
+    return store_->prefs;
+}
+
+std::string userLibraryFolder() {
 #if defined(Q_OS_MACOS)
     return QFile::encodeName(QDir::homePath() + QStringLiteral("/Library")).toStdString();
 #elif defined(Q_OS_WIN)
@@ -43,56 +109,30 @@ std::string getUserLib() {
 #endif
 }
 
-std::string_view savesRelativePath() {
+std::string defaultSavesFolder() {
 #if defined(Q_OS_MACOS)
-    return "Application Support/minecraft/saves";
+    return joinPath(userLibraryFolder(), "Application Support/minecraft/saves");
 #else
-    return ".minecraft/saves";
+    return joinPath(userLibraryFolder(), ".minecraft/saves");
 #endif
 }
 
-std::string savesFolderPath() {
-    return (std::filesystem::path(getUserLib()) / savesRelativePath()).string();
-}
-
-std::string chooserStartFolder(FileSystem& files, const std::string& serverFolder) {
-    if (!serverFolder.empty()) {
-        // The nearest folder that still exists: a server folder that was moved or deleted leaves
-        // the user next to where it was.
-        for (std::filesystem::path folder(serverFolder);; folder = folder.parent_path()) {
-            const auto resolved = files.canonicalPath(folder.string());
-            const auto info = resolved ? files.itemInfo(*resolved) : std::nullopt;
-            if (info && info->kind == ItemKind::Folder) {
-                return folder.string();
-            }
-            if (folder == folder.parent_path() || folder.parent_path().empty()) {
-                break;
-            }
+std::string chooserStartFolder(FileSystem& files, const std::string& folder) {
+    // The nearest folder that still exists: a server folder that was moved or deleted leaves the
+    // user next to where it was.
+    for (std::string at = folder; !at.empty();) {
+        const auto resolved = files.canonicalPath(at);
+        const auto info = resolved ? files.itemInfo(*resolved) : std::nullopt;
+        if (info && info->kind == ItemKind::Folder) {
+            return at;
         }
+        const auto slash = at.find_last_of('/');
+        if (slash == std::string::npos || at == "/") {
+            break;
+        }
+        at = slash == 0 ? std::string("/") : at.substr(0, slash);
     }
     return QFile::encodeName(QDir::homePath()).toStdString();
-}
-
-void savePrefs(Preferences& prefs, const std::string& path) {
-    prefs.setString(serverPathConst(), path);
-}
-
-std::string getPrefs(Preferences& prefs) {
-    return prefs.stringForKey(serverPathConst()).value_or(std::string());
-}
-
-void saveSavesPrefs(Preferences& prefs, const std::string& path) {
-    prefs.setString(savesPathConst(), path);
-}
-
-std::string getSavesPrefs(Preferences& prefs, FileSystem& files) {
-    // A folder that has gone (an unplugged disk, a deleted instance) is kept in the settings, so
-    // that it is used again once it is back.
-    const std::optional<std::string> remembered = prefs.stringForKey(savesPathConst());
-    if (remembered && !remembered->empty() && isFolder(files, *remembered)) {
-        return *remembered;
-    }
-    return savesFolderPath();
 }
 
 } // namespace Plovermantle

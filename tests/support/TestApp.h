@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppDelegate.h"
+#include "app/MainController.h"
 #include "app/MainInterface.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtPreferences.h"
@@ -8,6 +8,9 @@
 
 #include <QMainWindow>
 #include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <vector>
 
 namespace Plovermantle::Testing {
 
@@ -19,11 +22,17 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
           interface(platform()) {}
 
     Platform platform() { return {files, prefs, dialogs}; }
-    void launch() { interface.delegate().applicationDidFinishLaunching(); }
+    void launch() { interface.controller().start(); }
     QMainWindow& window() { return interface.window(); }
-    // The window's control of that object name; a wrong name crashes the test.
+    // The window's control of that object name; a wrong name fails the test, which goes on with a
+    // stand-in control.
     template <class Control> Control& find(const char* name) {
-        return *window().template findChild<Control*>(QString::fromLatin1(name));
+        if (auto* control = window().template findChild<Control*>(QString::fromLatin1(name))) {
+            return *control;
+        }
+        QTest::qFail(qPrintable(QStringLiteral("No control named %1").arg(QLatin1String(name))),
+                     __FILE__, __LINE__);
+        return static_cast<Control&>(*standIns.emplace_back(std::make_unique<Control>()));
     }
 
     QTemporaryDir dir;
@@ -31,6 +40,7 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
     QtPreferences prefs;
     Recorder dialogs;
     MainInterface interface;
+    std::vector<std::unique_ptr<QObject>> standIns;
 };
 
 } // namespace Plovermantle::Testing

@@ -63,7 +63,6 @@ inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
 
 // The alerts the app shows, word for word.
 using Alerts = std::vector<Alert>;
-using namespace Messages;
 
 // Records every alert shown and gives them all one answer. The folder chooser answers from a
 // script, and cancels when that is spent. Work run with progress runs at once on the calling

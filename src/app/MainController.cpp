@@ -1,0 +1,320 @@
+#include "app/MainController.h"
+
+#include "app/ServerStatus.h"
+#include "app/WorldList.h"
+#include "settings/SavesFolders.h"
+#include "ui_MainWindow.h"
+#include "worlds/Messages.h"
+#include "worlds/WorldCopy.h"
+
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QStatusBar>
+#include <QUrl>
+#include <algorithm>
+
+namespace Plovermantle {
+
+namespace {
+
+QString shownPath(const std::string& path) {
+    return QDir::toNativeSeparators(QFile::decodeName(path.c_str()));
+}
+
+// Keeps a name from another script from reordering the text around it.
+QString isolated(const QString& text) {
+    return QChar(0x2068) + text + QChar(0x2069);
+}
+
+QString launcherLabel(const FoundSavesFolder& folder) {
+    const QString instance = QString::fromUtf8(folder.instanceName);
+    switch (folder.launcher) {
+    case Launcher::Game:
+        return MainController::tr("Game launcher");
+    case Launcher::GameFlatpak:
+        return MainController::tr("Game launcher (Flatpak)");
+    case Launcher::Prism:
+        return MainController::tr("Prism Launcher: %1").arg(instance);
+    case Launcher::PrismFlatpak:
+        return MainController::tr("Prism Launcher (Flatpak): %1").arg(instance);
+    }
+    return instance;
+}
+
+// A '&' in a name is text, not a keyboard shortcut.
+QString menuText(QString text) {
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+MainController::MainController(Platform platform, QObject* parent)
+    : QObject(parent), platform_(platform), settings_(platform.prefs, platform.files),
+      serverStatus_(std::make_unique<ServerStatusWatch>(platform.files)) {
+    connect(serverStatus_.get(), &ServerStatusWatch::changed, this,
+            &MainController::showServerStatus);
+}
+
+MainController::~MainController() = default;
+
+void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
+    window_ = &window;
+    ui_ = &ui;
+    connect(ui.quitButton, &QPushButton::clicked, this, &MainController::quit);
+    connect(ui.actionQuit, &QAction::triggered, this, &MainController::quit);
+    connect(ui.copyButton, &QPushButton::clicked, this, &MainController::copy);
+    connect(ui.actionCopy, &QAction::triggered, this, &MainController::copy);
+    // Not `activated`, which some desktops send on a single click.
+    connect(ui.worldList, &QListView::doubleClicked, this, &MainController::copy);
+    ui.worldList->installEventFilter(this);
+    connect(ui.chooseServerButton, &QPushButton::clicked, this,
+            &MainController::chooseServerFolder);
+    connect(ui.actionChooseServer, &QAction::triggered, this, &MainController::chooseServerFolder);
+    connect(ui.actionOpenServerFolder, &QAction::triggered, this,
+            &MainController::openServerFolder);
+    // Looked for each time the menu opens: launchers and instances come and go while we run.
+    connect(ui.menuSavesFolder, &QMenu::aboutToShow, this, &MainController::listSavesFolders);
+    connect(ui.actionOtherSavesFolder, &QAction::triggered, this,
+            &MainController::chooseSavesFolder);
+    connect(ui.actionRefresh, &QAction::triggered, this, &MainController::refreshWorldList);
+    ui.actionFind->setShortcuts(QKeySequence::keyBindings(QKeySequence::Find));
+    connect(ui.actionFind, &QAction::triggered, this, &MainController::findWorld);
+    ui.menuView->insertAction(ui.actionRefresh, ui.actionFind);
+    ui.savesSourceButton->setMenu(ui.menuSavesFolder);
+    ui.chooseSavesButton->setMenu(ui.menuSavesFolder);
+    ui.searchEdit->installEventFilter(this);
+    window.installEventFilter(this);
+
+    if (!window.restoreGeometry(settings_.windowGeometry())) {
+        // Room for about eight worlds, on any screen it fits.
+        const QRect screen = window.screen()->availableGeometry();
+        window.resize(std::min(760, screen.width() * 9 / 10),
+                      std::min(720, screen.height() * 9 / 10));
+    }
+    showServerFolder();
+}
+
+void MainController::start() {
+    savesFolder_ = settings_.savesFolder();
+    // The folder names show at once; the rest fills in from a worker.
+    worlds_ = std::make_unique<WorldList>(*ui_->worldList, platform_.files);
+    connect(worlds_.get(), &WorldList::listChanged, this, &MainController::showWorldsOrWhyNone);
+    connect(worlds_.get(), &WorldList::watchLimitReached, this, [this] {
+        window_->statusBar()->showMessage(
+            tr("Changes to the worlds are no longer followed: press F5 to read them again."));
+    });
+    connect(ui_->searchEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        worlds_->filter().setSearch(text);
+        showWorldsOrWhyNone();
+    });
+    worlds_->show(savesFolder_);
+    worlds_->select(settings_.chosenWorld());
+    showServerStatus(serverStatus_->status());
+    describeSource();
+}
+
+void MainController::refreshWorldList() {
+    if (worlds_) {
+        worlds_->refresh();
+    }
+}
+
+void MainController::useSavesFolder(const std::string& path) {
+    settings_.setSavesFolder(path);
+    savesFolder_ = path;
+    if (worlds_) {
+        worlds_->show(path); // another folder's world of the same name is another world
+    }
+    describeSource();
+}
+
+void MainController::chooseSavesFolder() {
+    const std::optional<std::string> chosen =
+        platform_.dialogs.chooseFolder(chooserStartFolder(platform_.files, savesFolder_));
+    if (chosen && !chosen->empty()) {
+        useSavesFolder(*chosen);
+    }
+}
+
+void MainController::describeSource() {
+    const std::optional<std::string> inUse = platform_.files.canonicalPath(savesFolder_);
+    QString label = shownPath(savesFolder_);
+    for (const FoundSavesFolder& folder : findSavesFolders(platform_.files, launcherPlaces())) {
+        if (folder.path == savesFolder_ ||
+            (inUse && platform_.files.canonicalPath(folder.path) == inUse)) {
+            label = launcherLabel(folder);
+            break;
+        }
+    }
+    ui_->savesSourceButton->setText(menuText(label));
+    ui_->savesSourceButton->setToolTip(tr("Worlds in %1\nClick to choose another saves folder.")
+                                           .arg(isolated(shownPath(savesFolder_))));
+}
+
+void MainController::showWorldsOrWhyNone() {
+    if (!worlds_) {
+        return;
+    }
+    const bool none = worlds_->count() == 0;
+    if (!none && worlds_->shownCount() > 0) {
+        ui_->worldPages->setCurrentWidget(ui_->worldList);
+        return;
+    }
+    const QString folder = isolated(shownPath(savesFolder_));
+    ui_->emptyLabel->setText(!none ? tr("No world’s name or folder holds “%1”.")
+                                         .arg(isolated(ui_->searchEdit->text().trimmed()))
+                             : isFolder(platform_.files, savesFolder_)
+                                 ? tr("There are no worlds in %1.").arg(folder)
+                                 : tr("There is no folder at %1.").arg(folder));
+    ui_->chooseSavesButton->setVisible(none);
+    ui_->worldPages->setCurrentWidget(ui_->emptyPage);
+}
+
+void MainController::listSavesFolders() {
+    delete savesFolderItems_;
+    savesFolderItems_ = new QObject(this);
+    auto* group = new QActionGroup(savesFolderItems_);
+    const std::string& inUse = savesFolder_;
+    const std::optional<std::string> inUseResolved = platform_.files.canonicalPath(inUse);
+    std::vector<FoundSavesFolder> folders = findSavesFolders(platform_.files, launcherPlaces());
+    const auto isInUse = [&](const std::string& path) {
+        return path == inUse ||
+               (inUseResolved && platform_.files.canonicalPath(path) == inUseResolved);
+    };
+    const bool inUseFound = std::any_of(folders.begin(), folders.end(),
+                                        [&](const auto& folder) { return isInUse(folder.path); });
+    QList<QAction*> items;
+    const auto addItem = [&](const QString& label, const std::string& path) {
+        auto* item = new QAction(menuText(label), group);
+        item->setCheckable(true);
+        item->setChecked(isInUse(path));
+        item->setToolTip(shownPath(path));
+        connect(item, &QAction::triggered, this, [this, path] { useSavesFolder(path); });
+        items << item;
+    };
+    for (const FoundSavesFolder& folder : folders) {
+        addItem(launcherLabel(folder), folder.path);
+    }
+    // A folder chosen by hand is not among the usual places, but is still the one in use.
+    if (!inUseFound && !inUse.empty() && isFolder(platform_.files, inUse)) {
+        addItem(shownPath(inUse), inUse);
+    }
+    auto* separator = new QAction(savesFolderItems_);
+    separator->setSeparator(true);
+    items << separator;
+    ui_->menuSavesFolder->insertActions(ui_->menuSavesFolder->actions().value(0), items);
+}
+
+void MainController::saveWindowState() {
+    if (window_) {
+        settings_.setWindowGeometry(window_->saveGeometry());
+    }
+    if (worlds_) {
+        settings_.setChosenWorld(selectedWorld().value_or(std::string()));
+    }
+}
+
+void MainController::quit() {
+    saveWindowState();
+    QCoreApplication::quit();
+}
+
+bool MainController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_ && event->type() == QEvent::Close) {
+        saveWindowState();
+    } else if (ui_ != nullptr && watched == ui_->worldList && event->type() == QEvent::KeyPress) {
+        // Enter on a world presses the default button, as it would in a dialog.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && selectedWorld()) {
+            copy();
+            return true;
+        }
+    } else if (ui_ != nullptr && watched == ui_->searchEdit && event->type() == QEvent::KeyPress &&
+               worlds_ && worlds_->shownCount() > 0) {
+        // The arrows go on from the search into the list, as in the game's world screen.
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_Up) {
+            QListView& list = *ui_->worldList;
+            const QModelIndex current = list.currentIndex();
+            const int rows = list.model()->rowCount();
+            const int row =
+                !current.isValid()
+                    ? (key == Qt::Key_Down ? 0 : rows - 1)
+                    : std::clamp(current.row() + (key == Qt::Key_Down ? 1 : -1), 0, rows - 1);
+            list.setFocus(Qt::OtherFocusReason);
+            list.selectionModel()->setCurrentIndex(list.model()->index(row, 0),
+                                                   QItemSelectionModel::ClearAndSelect);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void MainController::findWorld() {
+    ui_->searchEdit->setFocus(Qt::ShortcutFocusReason);
+    ui_->searchEdit->selectAll();
+}
+
+void MainController::chooseServerFolder() {
+    // The folder is taken as chosen; the line under it tells whether a server runs there.
+    const std::optional<std::string> chosen = platform_.dialogs.chooseFolder(
+        chooserStartFolder(platform_.files, settings_.serverFolder()));
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    settings_.setServerFolder(*chosen);
+    showServerFolder();
+}
+
+void MainController::showServerFolder() {
+    const std::string folder = settings_.serverFolder();
+    ui_->serverFolderEdit->setText(QFile::decodeName(folder.c_str()));
+    ui_->actionOpenServerFolder->setEnabled(!folder.empty());
+    serverStatus_->setFolder(folder);
+}
+
+void MainController::showServerStatus(const ServerStatus& status) {
+    if (ui_ == nullptr) {
+        return;
+    }
+    ui_->serverStatusLabel->setText(describeServerStatus(status));
+    if (worlds_) {
+        worlds_->markOnServer(status.state == ServerStatus::State::Read ? status.world
+                                                                        : std::string(),
+                              status.running);
+    }
+}
+
+void MainController::openServerFolder() {
+    const std::string folder = settings_.serverFolder();
+    if (!folder.empty()) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(folder.c_str())));
+    }
+}
+
+void MainController::copy() {
+    // The world goes down as chosen now, to the copy and to the server.properties step alike.
+    const std::optional<std::string> world = selectedWorld();
+    const std::string serverFolder = settings_.serverFolder();
+    // The copy reads the file system's failures as its own: no other reading may note one.
+    serverStatus_->setPaused(true);
+    const auto resume = qScopeGuard([this] { serverStatus_->setPaused(false); });
+    if (serverFolder.empty() || !world || savesFolder_.empty()) {
+        platform_.dialogs.runAlert(Messages::comeOn);
+        return;
+    }
+    deployWorld(platform_, serverFolder, savesFolder_, *world);
+}
+
+std::optional<std::string> MainController::selectedWorld() const {
+    return worlds_ ? worlds_->selectedWorld() : std::nullopt;
+}
+
+} // namespace Plovermantle
