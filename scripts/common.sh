@@ -6,7 +6,10 @@ cd "$ROOT"
 
 # What building and testing need on Debian 12.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev
-    clang-format)
+    clang-format pkgconf libssh-dev libarchive-dev
+    # The remote tests start Debian's sshd on 127.0.0.1, make keys and an agent with the client's
+    # tools, and hold a world's lock with perl.
+    openssh-server openssh-client perl)
 # What building the Debian package (dpkg-shlibdeps, file) and checking the desktop entry and
 # metainfo need.
 PACKAGE_PACKAGES=(dpkg-dev file desktop-file-utils appstream)

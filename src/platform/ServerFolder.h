@@ -16,9 +16,9 @@ namespace Plovermantle {
 
 // Who holds a copy lock, as its file says: for the alert that refuses a second copy.
 struct LockHolder {
-    std::string host;     // the computer's name
-    std::int64_t pid = 0; // the process on it
-    std::string since;    // ISO 8601 UTC
+    std::string host;      // the computer's name
+    std::int64_t pid = 0;  // the process on it
+    std::string since;     // ISO 8601 UTC
     bool readable = false; // false when the file could not be read or parsed
 };
 

@@ -6,7 +6,6 @@
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QSysInfo>
-
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -86,7 +85,8 @@ std::string randomLetters(std::size_t count) {
 
 bool validUtf8(const std::string& text) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString decoded = decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    const QString decoded =
+        decoder(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
     return !decoder.hasError();
 }
 
@@ -221,7 +221,9 @@ std::unique_ptr<RemoteServerFolder> RemoteServerFolder::open(const SshDestinatio
     return folder;
 }
 
-std::string RemoteServerFolder::displayName() const { return destination_.text(); }
+std::string RemoteServerFolder::displayName() const {
+    return destination_.text();
+}
 
 std::string RemoteServerFolder::absolute(const std::string& relative) const {
     if (relative.empty()) {
@@ -277,7 +279,8 @@ bool RemoteServerFolder::validName(const std::string& relative, const std::strin
         start = slash + 1;
     }
     if (!valid) {
-        noteFailure({operation, where(relative), std::make_error_code(std::errc::invalid_argument)});
+        noteFailure(
+            {operation, where(relative), std::make_error_code(std::errc::invalid_argument)});
     }
     return valid;
 }
@@ -440,7 +443,8 @@ bool RemoteServerFolder::rename(const std::string& from, const std::string& to) 
     }
     const SshConnection::Watch watch(*connection_, sftpSeconds);
     // The plain SFTP rename of OpenSSH's server never replaces what is there.
-    if (sftp == nullptr || sftp_rename(sftp, absolute(from).c_str(), absolute(to).c_str()) != SSH_OK) {
+    if (sftp == nullptr ||
+        sftp_rename(sftp, absolute(from).c_str(), absolute(to).c_str()) != SSH_OK) {
         noteSftpFailure("move " + where(from) + " to", to);
         return false;
     }
@@ -727,10 +731,9 @@ void RemoteServerFolder::repairReplace(const std::string& relative) {
 
 bool RemoteServerFolder::replaceFile(const std::string& temporary, const std::string& relative) {
     if (connection_->hasProgram("mv")) {
-        const std::optional<CommandResult> moved =
-            connection_->run("mv -f -T -- " + shellQuote(absolute(temporary)) + ' ' +
-                                 shellQuote(absolute(relative)),
-                             {}, 60);
+        const std::optional<CommandResult> moved = connection_->run(
+            "mv -f -T -- " + shellQuote(absolute(temporary)) + ' ' + shellQuote(absolute(relative)),
+            {}, 60);
         if (!moved || moved->exitStatus != 0) {
             noteFailure({"replace (mv -f)", where(relative),
                          remoteReason(moved ? moved->err : connection_->lastError())});
@@ -835,7 +838,8 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
         }
     }
     if (info->kind == ItemKind::Missing) {
-        noteFailure({"read", where(path), std::make_error_code(std::errc::no_such_file_or_directory)});
+        noteFailure(
+            {"read", where(path), std::make_error_code(std::errc::no_such_file_or_directory)});
         return std::nullopt;
     }
     if (info->kind != ItemKind::RegularFile) {
@@ -878,8 +882,8 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
     return TextFile{std::move(text), where(path), *info};
 }
 
-bool RemoteServerFolder::writeFileAtomically(const std::string& relative,
-                                             std::string_view contents, const ItemInfo& like) {
+bool RemoteServerFolder::writeFileAtomically(const std::string& relative, std::string_view contents,
+                                             const ItemInfo& like) {
     if (relative.empty() || !validName(relative, "write")) {
         return false;
     }
@@ -979,8 +983,8 @@ CopyLockAttempt RemoteServerFolder::lockExclusively(const std::string& relative)
         SshConnection::Watch watch(*connection_, sftpSeconds);
         File file(sftp_open(sftp, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
         if (file.value != nullptr) {
-            const bool written =
-                sftp_write(file.value, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+            const bool written = sftp_write(file.value, text.data(), text.size()) ==
+                                 static_cast<ssize_t>(text.size());
             if (!file.close() || !written) {
                 noteSftpFailure("write the lock", relative);
                 sftp_unlink(sftp, path.c_str());
@@ -1004,9 +1008,8 @@ CopyLockAttempt RemoteServerFolder::lockExclusively(const std::string& relative)
         if (kindOf(*there.value) == ItemKind::RegularFile && there.value->size < 4096) {
             File existing(sftp_open(sftp, path.c_str(), O_RDONLY, 0));
             char buffer[4096];
-            const ssize_t got = existing.value != nullptr
-                                    ? sftp_read(existing.value, buffer, sizeof buffer)
-                                    : -1;
+            const ssize_t got =
+                existing.value != nullptr ? sftp_read(existing.value, buffer, sizeof buffer) : -1;
             if (got > 0) {
                 holder = parseLock(std::string(buffer, static_cast<std::size_t>(got)));
             }
@@ -1026,6 +1029,7 @@ CopyLockAttempt RemoteServerFolder::lockExclusively(const std::string& relative)
             return attempt;
         }
         sftp_unlink(sftp, aside.c_str());
+        attempt.holder = {};
     }
     attempt.outcome = LockOutcome::HeldElsewhere;
     return attempt;

@@ -101,9 +101,9 @@ bool setAttributes(RemoteServerFolder& folder, const std::string& relative,
     }
     if (ownership.owner || ownership.group) {
         sftp_attributes now = sftp_lstat(sftp, path.c_str());
-        const bool owned = now != nullptr &&
-                           sftp_chown(sftp, path.c_str(), ownership.owner.value_or(now->uid),
-                                      ownership.group.value_or(now->gid)) == SSH_OK;
+        const bool owned =
+            now != nullptr && sftp_chown(sftp, path.c_str(), ownership.owner.value_or(now->uid),
+                                         ownership.group.value_or(now->gid)) == SSH_OK;
         sftp_attributes_free(now);
         if (!owned) {
             folder.noteSftpFailure("change the owner of", relative);
@@ -155,16 +155,16 @@ public:
         if (!entry(item, AE_IFREG, item.size, nullptr)) {
             return false;
         }
-        const Sent sent = sendContent(item, content, progress, [&](const char* data, std::size_t size) {
-            return archive_write_data(archive_, data, size) == static_cast<la_ssize_t>(size);
-        });
+        const Sent sent =
+            sendContent(item, content, progress, [&](const char* data, std::size_t size) {
+                return archive_write_data(archive_, data, size) == static_cast<la_ssize_t>(size);
+            });
         if (sent != Sent::Whole) {
             // The archive now disagrees with its own header: nothing more can be sent through it.
             broken_ = true;
             if (sent == Sent::Failed) {
-                fail("send " + item.relativePath + " to", content.fd >= 0 || !content.read
-                                                              ? std::string()
-                                                              : std::string());
+                fail("send " + item.relativePath + " to",
+                     content.fd >= 0 || !content.read ? std::string() : std::string());
             } else if (sent == Sent::SizeChanged) {
                 folder_.noteFailure({"send", folder_.where(join(relative_, item.relativePath)),
                                      remoteReason("the file changed size while it was sent")});
@@ -219,7 +219,7 @@ private:
         channel_ = ssh_channel_new(connection_.session());
         std::string command = "exec tar -x -p -f - -C " + shellQuote(folder_.absolute(relative_));
         command += ownership_.owner || ownership_.group ? " --same-owner --numeric-owner"
-                                                         : " --no-same-owner";
+                                                        : " --no-same-owner";
         if (channel_ == nullptr || ssh_channel_open_session(channel_) != SSH_OK ||
             ssh_channel_request_exec(channel_, command.c_str()) != SSH_OK) {
             fail("start tar -x in", "");
@@ -230,9 +230,8 @@ private:
         if (archive_write_set_format_pax_restricted(archive_) != ARCHIVE_OK ||
             archive_write_set_bytes_per_block(archive_, 64 * 1024) != ARCHIVE_OK ||
             archive_write_open(archive_, this, nullptr, &TarSink::send, nullptr) != ARCHIVE_OK) {
-            fail("start the archive for", archive_error_string(archive_) != nullptr
-                                              ? archive_error_string(archive_)
-                                              : "");
+            fail("start the archive for",
+                 archive_error_string(archive_) != nullptr ? archive_error_string(archive_) : "");
             broken_ = true;
             return false;
         }
@@ -246,9 +245,11 @@ private:
         archive_entry* e = archive_entry_new();
         archive_entry_set_pathname(e, item.relativePath.c_str());
         archive_entry_set_filetype(e, type);
-        archive_entry_set_perm(e, type == AE_IFLNK ? 0777 : keptPermissions(item.permissions, ownership_));
+        archive_entry_set_perm(e, type == AE_IFLNK ? 0777
+                                                   : keptPermissions(item.permissions, ownership_));
         archive_entry_set_size(e, static_cast<la_int64_t>(size));
-        archive_entry_set_mtime(e, item.modified.seconds, static_cast<long>(item.modified.nanoseconds));
+        archive_entry_set_mtime(e, item.modified.seconds,
+                                static_cast<long>(item.modified.nanoseconds));
         archive_entry_set_uid(e, uid_);
         archive_entry_set_gid(e, gid_);
         if (link != nullptr) {
@@ -258,9 +259,8 @@ private:
         archive_entry_free(e);
         if (!written) {
             broken_ = true;
-            fail("send " + item.relativePath + " to", archive_error_string(archive_) != nullptr
-                                                          ? archive_error_string(archive_)
-                                                          : "");
+            fail("send " + item.relativePath + " to",
+                 archive_error_string(archive_) != nullptr ? archive_error_string(archive_) : "");
         }
         return written && !broken_;
     }
@@ -277,13 +277,14 @@ private:
             // tar's complaints are read as they come, lest a full stderr window stop it reading.
             char buffer[4096];
             for (int stream : {0, 1}) {
-                const int got = ssh_channel_read_nonblocking(sink->channel_, buffer, sizeof buffer, stream);
+                const int got =
+                    ssh_channel_read_nonblocking(sink->channel_, buffer, sizeof buffer, stream);
                 if (stream == 1) {
                     sink->keepError(buffer, got);
                 }
             }
-            const int wrote = ssh_channel_write(sink->channel_, bytes,
-                                                static_cast<uint32_t>(std::min<std::size_t>(left, 65536)));
+            const int wrote = ssh_channel_write(
+                sink->channel_, bytes, static_cast<uint32_t>(std::min<std::size_t>(left, 65536)));
             if (wrote <= 0 || !sink->connection_.alive()) {
                 sink->broken_ = true;
                 sink->fail("send the world to", "");
@@ -343,7 +344,8 @@ public:
         sftp_session sftp = folder_.connection().sftp();
         const SshConnection::Watch watch(folder_.connection(), stallSeconds);
         const std::string relative = join(relative_, item.relativePath);
-        if (sftp == nullptr || sftp_mkdir(sftp, folder_.absolute(relative).c_str(), 0700) != SSH_OK) {
+        if (sftp == nullptr ||
+            sftp_mkdir(sftp, folder_.absolute(relative).c_str(), 0700) != SSH_OK) {
             folder_.noteSftpFailure("create the folder", relative);
             return false;
         }
@@ -364,12 +366,13 @@ public:
             return false;
         }
         bool writeFailed = false;
-        const Sent sent = sendContent(item, content, progress, [&](const char* data, std::size_t size) {
-            watch.renew();
-            const ssize_t wrote = sftp_write(file, data, size);
-            writeFailed = wrote != static_cast<ssize_t>(size);
-            return !writeFailed;
-        });
+        const Sent sent =
+            sendContent(item, content, progress, [&](const char* data, std::size_t size) {
+                watch.renew();
+                const ssize_t wrote = sftp_write(file, data, size);
+                writeFailed = wrote != static_cast<ssize_t>(size);
+                return !writeFailed;
+            });
         const bool closed = sftp_close(file) == SSH_OK;
         if (sent == Sent::SizeChanged) {
             folder_.noteFailure({"send", folder_.where(relative),
@@ -389,8 +392,8 @@ public:
         sftp_session sftp = folder_.connection().sftp();
         const SshConnection::Watch watch(folder_.connection(), stallSeconds);
         const std::string relative = join(relative_, item.relativePath);
-        if (sftp == nullptr ||
-            sftp_symlink(sftp, item.linkTarget.c_str(), folder_.absolute(relative).c_str()) != SSH_OK) {
+        if (sftp == nullptr || sftp_symlink(sftp, item.linkTarget.c_str(),
+                                            folder_.absolute(relative).c_str()) != SSH_OK) {
             folder_.noteSftpFailure("create the link", relative);
             return false;
         }
@@ -400,7 +403,8 @@ public:
     bool finish() override {
         // Deepest first, so that a folder made read-only does not stop its children's turn.
         for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
-            if (!setAttributes(folder_, join(relative_, folder->relativePath), *folder, ownership_)) {
+            if (!setAttributes(folder_, join(relative_, folder->relativePath), *folder,
+                               ownership_)) {
                 return false;
             }
         }

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageAuthenticationCode>
-
 #include <deque>
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
@@ -153,9 +152,8 @@ bool keyboardInteractive(ssh_session session, RemoteHostPrompts& prompts) {
         if (count > 0) {
             const char* name = ssh_userauth_kbdint_getname(session);
             const char* instruction = ssh_userauth_kbdint_getinstruction(session);
-            answers = prompts.keyboardInteractive(name != nullptr ? name : "",
-                                                  instruction != nullptr ? instruction : "",
-                                                  questions);
+            answers = prompts.keyboardInteractive(
+                name != nullptr ? name : "", instruction != nullptr ? instruction : "", questions);
             if (!answers || answers->size() != questions.size()) {
                 return false;
             }
@@ -190,7 +188,8 @@ bool logIn(ssh_session session, RemoteHostPrompts& prompts, const std::string& l
             return false;
         }
     }
-    if ((methods & static_cast<unsigned>(SSH_AUTH_METHOD_INTERACTIVE)) != 0U && keyboardInteractive(session, prompts)) {
+    if ((methods & static_cast<unsigned>(SSH_AUTH_METHOD_INTERACTIVE)) != 0U &&
+        keyboardInteractive(session, prompts)) {
         return true;
     }
     if ((methods & static_cast<unsigned>(SSH_AUTH_METHOD_PASSWORD)) != 0U) {
@@ -240,7 +239,8 @@ std::unique_ptr<SshConnection> SshConnection::open(const SshDestination& destina
     }
     // libssh finds ~ through the password database; every path it reads or writes is given here
     // so that another HOME (the tests', a user's) is respected.
-    const std::string sshDir = QDir(QString::fromStdString(settings.home)).filePath(".ssh").toStdString();
+    const std::string sshDir =
+        QDir(QString::fromStdString(settings.home)).filePath(".ssh").toStdString();
     const std::string knownHosts = sshDir + "/known_hosts";
     const std::string config = sshDir + "/config";
     const long timeout = settings.timeoutSeconds;
@@ -273,8 +273,8 @@ std::unique_ptr<SshConnection> SshConnection::open(const SshDestination& destina
             return fail("connect to", "stopped by the user");
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            return fail("connect to", "the host did not answer within " +
-                                          std::to_string(timeout) + " seconds");
+            return fail("connect to",
+                        "the host did not answer within " + std::to_string(timeout) + " seconds");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -329,8 +329,7 @@ std::unique_ptr<SshConnection> SshConnection::open(const SshDestination& destina
         QFile::setPermissions(QString::fromStdString(sshDir),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (ssh_session_update_known_hosts(session.value) != SSH_OK) {
-            return fail("add the host key to " + knownHosts + " for",
-                        ssh_get_error(session.value));
+            return fail("add the host key to " + knownHosts + " for", ssh_get_error(session.value));
         }
         break;
     case SSH_KNOWN_HOSTS_ERROR:
@@ -353,9 +352,8 @@ std::unique_ptr<SshConnection> SshConnection::open(const SshDestination& destina
     std::unique_ptr<SshConnection> connection(new SshConnection);
     connection->session_ = session.release();
     connection->label_ = label;
-    connection->auth_ = std::shared_ptr<void>(context.release(), [](void* raw) {
-        delete static_cast<AuthContext*>(raw);
-    });
+    connection->auth_ = std::shared_ptr<void>(
+        context.release(), [](void* raw) { delete static_cast<AuthContext*>(raw); });
     connection->watchdog_ = std::thread([raw = connection.get()] { raw->watchdog(); });
     return connection;
 }
@@ -468,7 +466,8 @@ std::optional<CommandResult> SshConnection::run(const std::string& command, std:
     }
     while (!input.empty()) {
         const int written =
-            ssh_channel_write(channel, input.data(), static_cast<uint32_t>(std::min<std::size_t>(input.size(), 65536)));
+            ssh_channel_write(channel, input.data(),
+                              static_cast<uint32_t>(std::min<std::size_t>(input.size(), 65536)));
         if (written <= 0) {
             return std::nullopt;
         }

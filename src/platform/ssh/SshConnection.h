@@ -25,8 +25,8 @@ namespace Plovermantle {
 std::error_code remoteReason(std::string message);
 
 struct ConnectSettings {
-    std::string home;           // the app's idea of home: ~/.ssh is read and written only there
-    int timeoutSeconds = 15;    // for the host to answer and for the login
+    std::string home;        // the app's idea of home: ~/.ssh is read and written only there
+    int timeoutSeconds = 15; // for the host to answer and for the login
     const std::atomic<bool>* cancel = nullptr; // set by the user to stop connecting
 };
 

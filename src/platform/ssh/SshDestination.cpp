@@ -82,9 +82,8 @@ ParsedDestination parseDestination(std::string_view text) {
         }
         if (!rest.empty() && rest.front() == ':') {
             const std::size_t slash = rest.find('/');
-            const std::string_view digits = rest.substr(1, slash == std::string_view::npos
-                                                               ? std::string_view::npos
-                                                               : slash - 1);
+            const std::string_view digits = rest.substr(
+                1, slash == std::string_view::npos ? std::string_view::npos : slash - 1);
             int port = 0;
             const auto [end, error] =
                 std::from_chars(digits.data(), digits.data() + digits.size(), port);
@@ -96,8 +95,8 @@ ParsedDestination parseDestination(std::string_view text) {
             rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
         }
         parsed.remote.path = std::string(rest);
-        parsed.kind = validPath(parsed.remote.path) ? DestinationKind::Remote
-                                                    : DestinationKind::Invalid;
+        parsed.kind =
+            validPath(parsed.remote.path) ? DestinationKind::Remote : DestinationKind::Invalid;
         return parsed;
     }
     // As scp reads it: a colon before any slash makes it remote; "./a:b" stays a local path.
@@ -114,7 +113,8 @@ ParsedDestination parseDestination(std::string_view text) {
         return {};
     }
     parsed.remote.path = std::string(rest.substr(1));
-    parsed.kind = validPath(parsed.remote.path) ? DestinationKind::Remote : DestinationKind::Invalid;
+    parsed.kind =
+        validPath(parsed.remote.path) ? DestinationKind::Remote : DestinationKind::Invalid;
     return parsed;
 }
 

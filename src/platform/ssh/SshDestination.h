@@ -8,10 +8,10 @@ namespace Plovermantle {
 
 // A server folder on another computer, as the user wrote it.
 struct SshDestination {
-    std::string user;          // empty: as ~/.ssh/config or the local account says
-    std::string host;          // a name, an address or a Host alias of ~/.ssh/config
-    std::optional<int> port;   // empty: as ~/.ssh/config says, else 22
-    std::string path;          // absolute on the host
+    std::string user;        // empty: as ~/.ssh/config or the local account says
+    std::string host;        // a name, an address or a Host alias of ~/.ssh/config
+    std::optional<int> port; // empty: as ~/.ssh/config says, else 22
+    std::string path;        // absolute on the host
 
     bool operator==(const SshDestination&) const = default;
     // "[user@]host:/path", or the ssh:// form when a port is given.
