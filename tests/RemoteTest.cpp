@@ -10,10 +10,15 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <arpa/inet.h>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Plovermantle;
@@ -414,37 +419,93 @@ private slots:
         QVERIFY(folder->flush(""));
     }
 
-    // A connection cut while a file is on its way fails the copy soon, and everything after it.
-    void connectionCut_data() { primitives_data(); }
+    // A file stopped half way by the user leaves the connection usable and the part made
+    // removable at once; a connection cut meanwhile fails the copy soon, and all after it.
+    void interrupted_data() {
+        QTest::addColumn<SshdFixture::Mode>("mode");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("shell, stopped") << SshdFixture::Mode::Shell << false;
+        QTest::newRow("shell, cut") << SshdFixture::Mode::Shell << true;
+        QTest::newRow("SFTP only, stopped") << SshdFixture::Mode::SftpOnly << false;
+        QTest::newRow("SFTP only, cut") << SshdFixture::Mode::SftpOnly << true;
+    }
 
-    void connectionCut() {
+    void interrupted() {
         QFETCH(SshdFixture::Mode, mode);
+        QFETCH(bool, cut);
         QTemporaryDir server;
         const auto folder = open(fixture(mode), server.path().toStdString());
         QVERIFY(folder);
         auto sink = folder->receiveTree("world", {});
         QVERIFY(sink->makeFolder({"", ItemKind::Folder, 0, 0755, {}, ""}));
+        QVERIFY(sink->makeFolder({"region", ItemKind::Folder, 0, 0755, {}, ""}));
         const auto data = std::make_shared<std::string>(64 * 1024 * 1024, 'c');
         int pieces = 0;
         FileContent content = contentOf(data, [&] {
-            if (++pieces == 3) {
+            if (++pieces == 3 && cut) {
                 fixture(mode).killSessions();
             }
         });
         QElapsedTimer timer;
         timer.start();
         const bool sent =
-            sink->writeFile({"big", ItemKind::RegularFile, data->size(), 0644, {}, ""}, content,
-                            [](std::uint64_t) { return true; });
-        QVERIFY(!sent || !sink->finish());
-        QVERIFY(timer.elapsed() < 20000);
+            sink->writeFile({"region/big", ItemKind::RegularFile, data->size(), 0644, {}, ""},
+                            content, [&](std::uint64_t) { return cut || pieces < 3; });
+        QVERIFY(!sent);
         const std::optional<FileFailure> failure = folder->takeFailure();
-        QVERIFY(failure);
-        QVERIFY2(describe(*failure).find("127.0.0.1") != std::string::npos,
-                 describe(*failure).c_str());
+        QCOMPARE(failure.has_value(), cut);
         sink.reset();
-        QVERIFY(!folder->itemInfo("world"));
+        if (cut) {
+            QVERIFY2(describe(*failure).find("127.0.0.1") != std::string::npos,
+                     describe(*failure).c_str());
+            QVERIFY(!folder->itemInfo("world"));
+        } else {
+            QVERIFY2(folder->removeTree("world"), why(*folder).c_str());
+            QVERIFY(!fs::exists(server.path().toStdString() + "/world"));
+        }
         QVERIFY(timer.elapsed() < 20000);
+    }
+
+    // A host that takes the connection and says nothing fails in the time given, or as soon as
+    // the user stops it.
+    void silentHost_data() {
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("times out") << false << "did not answer within 1 seconds";
+        QTest::newRow("stopped") << true << "stopped by the user";
+    }
+
+    void silentHost() {
+        QFETCH(bool, stop);
+        QFETCH(QString, reason);
+        // Listening, so the connection is taken, and never accepting, so nothing is said.
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(silent, 1) == 0 &&
+                ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        std::atomic<bool> cancel = false;
+        std::thread user([&] {
+            if (stop) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                cancel = true;
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        FileFailure failure;
+        const auto connection =
+            SshConnection::open({"", "127.0.0.1", ntohs(address.sin_port), "/"}, prompts_,
+                                {home_.path().toStdString(), 1, &cancel}, failure);
+        user.join();
+        ::close(silent);
+        QVERIFY(!connection);
+        QVERIFY2(describe(failure).find(reason.toStdString()) != std::string::npos,
+                 describe(failure).c_str());
+        QVERIFY(timer.elapsed() < (stop ? 900 : 3000));
     }
 };
 

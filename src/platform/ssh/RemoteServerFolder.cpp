@@ -362,10 +362,9 @@ std::optional<ItemInfo> RemoteServerFolder::itemInfo(const std::string& relative
     info.modified = {static_cast<std::int64_t>(a.mtime), 0};
     info.owner = a.uid;
     info.group = a.gid;
-    // SFTP tells no device or inode; the owner is compared once the account is known.
-    if (uid_ || (account_ && *account_)) {
-        info.ownedByUser = a.uid == *ownUid();
-    }
+    // SFTP tells no device or inode.
+    const std::optional<std::uint32_t> uid = ownUid();
+    info.ownedByUser = uid && a.uid == *uid;
     return info;
 }
 
@@ -784,9 +783,7 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
     }
     if (info->kind == ItemKind::SymbolicLink) {
         // Followed only when the account made it and it leads to a regular file in the folder.
-        ownUid();
-        info = itemInfo(path);
-        if (!info || !info->ownedByUser) {
+        if (!info->ownedByUser) {
             noteFailure({"read", where(relative), make_error_code(FileProblem::ForeignLink)});
             return std::nullopt;
         }

@@ -126,17 +126,29 @@ public:
             const Account& account)
         : folder_(folder), connection_(folder.connection()), relative_(std::move(relative)),
           ownership_(ownership), uid_(ownership.owner.value_or(account.uid)),
-          gid_(ownership.group.value_or(account.groups.empty() ? 0 : account.groups.front())),
-          watch_(connection_, stallSeconds) {}
+          gid_(ownership.group.value_or(account.groups.empty() ? 0 : account.groups.front())) {}
 
     ~TarSink() override {
         broken_ = true;
-        if (channel_ != nullptr) {
-            ssh_channel_close(channel_);
-            ssh_channel_free(channel_);
-        }
         if (archive_ != nullptr) {
             archive_write_free(archive_);
+        }
+        if (channel_ != nullptr) {
+            // Stopped half way: tar meets the end of its input and stops. It is waited for, a
+            // while, so that the caller can remove what it made without racing it.
+            if (connection_.alive() && ssh_channel_is_open(channel_) != 0) {
+                const SshConnection::Watch watch(connection_, 20);
+                ssh_channel_send_eof(channel_);
+                char buffer[4096];
+                while (connection_.alive() && ssh_channel_is_eof(channel_) == 0 &&
+                       ssh_channel_read_timeout(channel_, buffer, sizeof buffer, 1, 500) !=
+                           SSH_ERROR) {
+                    ssh_channel_read_nonblocking(channel_, buffer, sizeof buffer, 0);
+                }
+                ssh_channel_get_exit_status(channel_);
+            }
+            ssh_channel_close(channel_);
+            ssh_channel_free(channel_);
         }
     }
     TarSink(const TarSink&) = delete;
@@ -188,7 +200,7 @@ public:
             fail("send the world to", "");
             return false;
         }
-        watch_.renew();
+        const SshConnection::Watch watch(connection_, stallSeconds);
         ssh_channel_send_eof(channel_);
         // tar answers once it has written everything.
         char buffer[4096];
@@ -216,6 +228,7 @@ public:
 
 private:
     bool start() {
+        const SshConnection::Watch watch(connection_, stallSeconds);
         channel_ = ssh_channel_new(connection_.session());
         std::string command = "exec tar -x -p -f - -C " + shellQuote(folder_.absolute(relative_));
         command += ownership_.owner || ownership_.group ? " --same-owner --numeric-owner"
@@ -272,8 +285,9 @@ private:
         }
         const char* bytes = static_cast<const char*>(data);
         std::size_t left = size;
+        SshConnection::Watch watch(sink->connection_, stallSeconds);
         while (left > 0) {
-            sink->watch_.renew();
+            watch.renew();
             // tar's complaints are read as they come, lest a full stderr window stop it reading.
             char buffer[4096];
             for (int stream : {0, 1}) {
@@ -323,7 +337,6 @@ private:
     OwnershipPlan ownership_;
     std::uint32_t uid_;
     std::uint32_t gid_;
-    SshConnection::Watch watch_;
     TransferItem root_;
     ssh_channel channel_ = nullptr;
     archive* archive_ = nullptr;

@@ -508,10 +508,11 @@ std::optional<CommandResult> SshConnection::run(const std::string& command, std:
 bool SshConnection::hasShell() {
     if (!shell_) {
         const std::optional<CommandResult> probe = run("echo plovermantle-shell", {}, 20);
-        if (!probe) {
-            return false; // the connection's fault, asked again next time
+        if (!probe && !alive()) {
+            return false;
         }
-        shell_ = probe->exitStatus == 0 && probe->out == "plovermantle-shell\n";
+        // A host that refuses to run commands at all has no shell either.
+        shell_ = probe && probe->exitStatus == 0 && probe->out == "plovermantle-shell\n";
     }
     return *shell_;
 }
