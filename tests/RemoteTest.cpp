@@ -64,7 +64,9 @@ std::string why(ServerFolder& folder) {
     return failure ? describe(*failure) : std::string("no failure noted");
 }
 
-enum class Key { Plain, Passphrase, AgentOnly };
+// A default key file; one with a passphrase; one only in the agent; one named by a Host alias
+// of the home's ~/.ssh/config, reached by that alias.
+enum class Key { Plain, Passphrase, AgentOnly, ConfigAlias };
 enum class Known { Nothing, Right, Changed };
 
 struct Login {
@@ -192,6 +194,7 @@ private slots:
                                                       .asked = {"passphrase"},
                                                       .failure = "log in"};
         QTest::newRow("agent") << Login{.key = Key::AgentOnly};
+        QTest::newRow("Host alias") << Login{.key = Key::ConfigAlias};
     }
 
     void login() {
@@ -199,10 +202,20 @@ private slots:
         QTemporaryDir home;
         const QString ssh = home.path() + "/.ssh";
         QVERIFY(QDir().mkpath(ssh));
-        const std::string key = (ssh + "/id_ed25519").toStdString();
+        const std::string key =
+            (ssh + (c.key == Key::ConfigAlias ? "/fixture_key" : "/id_ed25519")).toStdString();
         QVERIFY(makeKey(key, c.key == Key::Passphrase ? "sesame" : ""));
         shell_->authorize(key + ".pub");
 
+        if (c.key == Key::ConfigAlias) {
+            QFile config(ssh + "/config");
+            QVERIFY(config.open(QIODevice::WriteOnly));
+            config.write(
+                QString("Host fixture\n  HostName 127.0.0.1\n  Port %1\n  IdentityFile %2\n")
+                    .arg(shell_->port())
+                    .arg(QString::fromStdString(key))
+                    .toUtf8());
+        }
         QProcess agent;
         const QString socket = home.path() + "/agent.sock";
         if (c.key == Key::AgentOnly) {
@@ -240,7 +253,12 @@ private slots:
         prompts.trust = c.trust;
         prompts.passphraseAnswer = c.passphrase;
         FileFailure failure;
-        const auto folder = open(*shell_, home.path().toStdString(), prompts, home.path(), failure);
+        const SshDestination destination{"", c.key == Key::ConfigAlias ? "fixture" : "127.0.0.1",
+                                         c.key == Key::ConfigAlias ? std::nullopt
+                                                                   : std::optional(shell_->port()),
+                                         home.path().toStdString()};
+        const auto folder =
+            RemoteServerFolder::open(destination, prompts, {home.path().toStdString()}, failure);
         qunsetenv("SSH_AUTH_SOCK");
         agent.kill();
         agent.waitForFinished();

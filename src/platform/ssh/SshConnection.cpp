@@ -257,9 +257,12 @@ std::unique_ptr<SshConnection> SshConnection::open(const SshDestination& destina
     ssh_options_set(session.value, SSH_OPTIONS_SSH_DIR, sshDir.c_str());
     ssh_options_set(session.value, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str());
     ssh_options_set(session.value, SSH_OPTIONS_PROCESS_CONFIG, &no);
-    if (QFile::exists(QString::fromStdString(config)) &&
-        ssh_options_parse_config(session.value, config.c_str()) != SSH_OK) {
-        return fail("read " + config + " for", ssh_get_error(session.value));
+    // The user's file first, then the system's, as ssh reads them: the first value found wins.
+    for (const std::string& file : {config, std::string("/etc/ssh/ssh_config")}) {
+        if (QFile::exists(QString::fromStdString(file)) &&
+            ssh_options_parse_config(session.value, file.c_str()) != SSH_OK) {
+            return fail("read " + file + " for", ssh_get_error(session.value));
+        }
     }
     ssh_options_set(session.value, SSH_OPTIONS_NODELAY, &yes);
     ssh_options_set(session.value, SSH_OPTIONS_TIMEOUT, &timeout);
