@@ -306,7 +306,7 @@ private slots:
         const auto small = std::make_shared<std::string>(1000, 'a');
         const auto large = std::make_shared<std::string>(300 * 1024 + 7, 'b');
         const std::vector<std::pair<TransferItem, std::shared_ptr<std::string>>> items = {
-            {{"", ItemKind::Folder, 0, 0755, {1000000, 0}, ""}, nullptr},
+            {{"", ItemKind::Folder, 0, 0751, {1000000, 0}, ""}, nullptr},
             {{"region", ItemKind::Folder, 0, 0750, {1000000, 0}, ""}, nullptr},
             {{"level.dat", ItemKind::RegularFile, small->size(), 04755, {1000000, 0}, ""}, small},
             {{"region/r.0.0.mca", ItemKind::RegularFile, large->size(), 0600, {1000000, 0}, ""},
@@ -334,6 +334,9 @@ private slots:
         QCOMPARE(readAll(root / "world/region/r.0.0.mca"), *large);
         QCOMPARE(modeOf(root / "world/level.dat"), mode_t{0755});
         QCOMPARE(modeOf(root / "world/region"), mode_t{0750});
+        QCOMPARE(modeOf(root / "world"), mode_t{0751});
+        QCOMPARE(fs::last_write_time(root / "world/region").time_since_epoch(),
+                 fs::last_write_time(root / "world").time_since_epoch());
         QCOMPARE(fs::read_symlink(root / "world/region/link"), fs::path("../level.dat"));
         QVERIFY(!folder->receiveTree("world", {})->makeFolder(items[0].first));
         folder->takeFailure();

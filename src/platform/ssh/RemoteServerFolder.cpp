@@ -295,11 +295,7 @@ std::optional<Account> RemoteServerFolder::account() {
         }
         return std::nullopt;
     }
-    const std::optional<CommandResult> ids = connection_->run("id -u && id -G", {}, 30);
-    if (!ids || ids->exitStatus != 0) {
-        return std::nullopt;
-    }
-    std::istringstream numbers(ids->out);
+    std::istringstream numbers(connection_->ids());
     Account account;
     if (!(numbers >> account.uid)) {
         return std::nullopt;
@@ -585,6 +581,25 @@ std::optional<TreeTotals> RemoteServerFolder::countTree(const std::string& relat
     sftp_session sftp = connection_->sftp();
     if (!validName(relative, "count")) {
         return std::nullopt;
+    }
+    // With a shell, one command instead of a round trip per folder; where find cannot print
+    // (busybox), SFTP counts.
+    if (connection_->hasProgram("find")) {
+        const std::optional<CommandResult> counted = connection_->run(
+            "find -P " + shellQuote(absolute(relative)) +
+                " -printf '%y %s\\n' | awk '$1 == \"d\" { d++ } $1 == \"f\" { f++; b += $2 } "
+                "$1 == \"l\" { f++ } END { printf \"%d %d %.0f\\n\", d, f, b }'",
+            {}, 300);
+        std::istringstream numbers(counted ? counted->out : std::string());
+        TreeTotals totals;
+        if (counted && counted->exitStatus == 0 && counted->err.empty() &&
+            numbers >> totals.folders >> totals.files >> totals.bytes) {
+            return totals;
+        }
+        if (!connection_->alive()) {
+            noteFailure({"count", where(relative), remoteReason(connection_->lastError())});
+            return std::nullopt;
+        }
     }
     if (sftp == nullptr) {
         noteSftpFailure("count", relative);

@@ -156,8 +156,11 @@ public:
 
     bool makeFolder(const TransferItem& item) override {
         if (item.relativePath.empty()) {
-            root_ = item;
-            return makeRoot(folder_, relative_) && start();
+            // The root's own entry gives it its bits and times at the end, as tar does for every
+            // folder, without a round trip of its own.
+            TransferItem root = item;
+            root.relativePath = ".";
+            return makeRoot(folder_, relative_) && start() && entry(root, AE_IFDIR, 0, nullptr);
         }
         return entry(item, AE_IFDIR, 0, nullptr) && !broken_;
     }
@@ -223,14 +226,16 @@ public:
             fail("extract the world (tar -x) in", "");
             return false;
         }
-        return setAttributes(folder_, relative_, root_, ownership_);
+        return true;
     }
 
 private:
     bool start() {
         const SshConnection::Watch watch(connection_, stallSeconds);
         channel_ = ssh_channel_new(connection_.session());
-        std::string command = "exec tar -x -p -f - -C " + shellQuote(folder_.absolute(relative_));
+        // Folders get their times and bits once everything is in, whatever order items came in.
+        std::string command = "exec tar -x -p --delay-directory-restore -f - -C " +
+                              shellQuote(folder_.absolute(relative_));
         command += ownership_.owner || ownership_.group ? " --same-owner --numeric-owner"
                                                         : " --no-same-owner";
         if (channel_ == nullptr || ssh_channel_open_session(channel_) != SSH_OK ||
@@ -337,7 +342,6 @@ private:
     OwnershipPlan ownership_;
     std::uint32_t uid_;
     std::uint32_t gid_;
-    TransferItem root_;
     ssh_channel channel_ = nullptr;
     archive* archive_ = nullptr;
     bool broken_ = false;

@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageAuthenticationCode>
+#include <algorithm>
 #include <deque>
 #include <libssh/callbacks.h>
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
+#include <sstream>
 #include <sys/socket.h>
 
 namespace Plovermantle {
@@ -510,32 +512,35 @@ std::optional<CommandResult> SshConnection::run(const std::string& command, std:
 
 bool SshConnection::hasShell() {
     if (!shell_) {
-        const std::optional<CommandResult> probe = run("echo plovermantle-shell", {}, 20);
+        // One round trip for all the host is asked about: each costs the latency of a command.
+        const std::optional<CommandResult> probe =
+            run("echo plovermantle-shell; for p in tar perl mv find sync; do "
+                "command -v \"$p\" >/dev/null 2>&1 && echo \"program $p\"; done; "
+                "echo \"ids $(id -u) $(id -G)\"",
+                {}, 20);
         if (!probe && !alive()) {
             return false;
         }
         // A host that refuses to run commands at all has no shell either.
-        shell_ = probe && probe->exitStatus == 0 && probe->out == "plovermantle-shell\n";
+        shell_ =
+            probe && probe->exitStatus == 0 && probe->out.rfind("plovermantle-shell\n", 0) == 0;
+        if (*shell_) {
+            std::istringstream lines(probe->out);
+            std::string line;
+            while (std::getline(lines, line)) {
+                if (line.rfind("program ", 0) == 0) {
+                    programs_.push_back(line.substr(8));
+                } else if (line.rfind("ids ", 0) == 0) {
+                    ids_ = line.substr(4);
+                }
+            }
+        }
     }
     return *shell_;
 }
 
 bool SshConnection::hasProgram(const std::string& program) {
-    for (const auto& [name, found] : programs_) {
-        if (name == program) {
-            return found;
-        }
-    }
-    if (!hasShell()) {
-        return false;
-    }
-    const std::optional<CommandResult> probe =
-        run("command -v " + shellQuote(program) + " >/dev/null 2>&1 && echo found", {}, 20);
-    if (!probe) {
-        return false;
-    }
-    programs_.emplace_back(program, probe->out == "found\n");
-    return programs_.back().second;
+    return hasShell() && std::find(programs_.begin(), programs_.end(), program) != programs_.end();
 }
 
 } // namespace Plovermantle

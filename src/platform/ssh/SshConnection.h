@@ -68,8 +68,10 @@ public:
                                      int timeoutSeconds = 60);
     // Whether the account has a POSIX shell here (an SFTP-only account has none), asked once.
     bool hasShell();
-    // Whether the shell finds `program`, asked once per name.
+    // Whether the shell finds `program` (tar, perl, mv, find or sync), asked with the shell.
     bool hasProgram(const std::string& program);
+    // What `id -u` and `id -G` said, one line; empty without a shell.
+    const std::string& ids() const { return ids_; }
 
     // Until the returned guard goes, the connection is cut when `seconds` pass without renew().
     class Watch {
@@ -95,7 +97,8 @@ private:
     std::string label_;
     std::shared_ptr<void> auth_; // the login's callbacks, which libssh keeps pointing at
     std::optional<bool> shell_;
-    std::vector<std::pair<std::string, bool>> programs_;
+    std::vector<std::string> programs_;
+    std::string ids_;
 
     std::mutex watchMutex_;
     std::condition_variable watchWake_;
