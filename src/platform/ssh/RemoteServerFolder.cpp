@@ -316,7 +316,11 @@ std::optional<std::uint32_t> RemoteServerFolder::ownUid() {
     if (const std::optional<Account> known = account()) {
         return known->uid;
     }
-    // Without a shell: the owner of a folder made for the purpose.
+    // Without a shell: the owner of a folder made for the purpose, tried once.
+    if (uidTried_ || !connection_->alive()) {
+        return std::nullopt;
+    }
+    uidTried_ = true;
     const std::optional<std::string> probe = makeTemporaryFolder(".plovermantle-probe-");
     if (!probe) {
         return std::nullopt;
@@ -437,7 +441,16 @@ bool RemoteServerFolder::rename(const std::string& from, const std::string& to) 
         return false;
     }
     const SshConnection::Watch watch(*connection_, sftpSeconds);
-    // The plain SFTP rename of OpenSSH's server never replaces what is there.
+    // The plain SFTP rename of OpenSSH's server never replaces what is there; other servers may,
+    // so a name already taken is refused first.
+    if (sftp != nullptr) {
+        const Attributes there(sftp_lstat(sftp, absolute(to).c_str()));
+        if (there) {
+            noteFailure({"move " + where(from) + " to", where(to),
+                         std::make_error_code(std::errc::file_exists)});
+            return false;
+        }
+    }
     if (sftp == nullptr ||
         sftp_rename(sftp, absolute(from).c_str(), absolute(to).c_str()) != SSH_OK) {
         noteSftpFailure("move " + where(from) + " to", to);

@@ -71,6 +71,7 @@ private:
     SshDestination destination_;
     std::optional<std::optional<Account>> account_;
     std::optional<std::uint32_t> uid_;
+    bool uidTried_ = false;
 };
 
 } // namespace Plovermantle

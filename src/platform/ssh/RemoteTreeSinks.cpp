@@ -170,16 +170,22 @@ public:
         if (!entry(item, AE_IFREG, item.size, nullptr)) {
             return false;
         }
+        bool sendFailed = false;
         const Sent sent =
             sendContent(item, content, progress, [&](const char* data, std::size_t size) {
-                return archive_write_data(archive_, data, size) == static_cast<la_ssize_t>(size);
+                sendFailed =
+                    archive_write_data(archive_, data, size) != static_cast<la_ssize_t>(size);
+                return !sendFailed;
             });
         if (sent != Sent::Whole) {
             // The archive now disagrees with its own header: nothing more can be sent through it.
             broken_ = true;
-            if (sent == Sent::Failed) {
-                fail("send " + item.relativePath + " to",
-                     content.fd >= 0 || !content.read ? std::string() : std::string());
+            if (sent == Sent::Failed && sendFailed) {
+                fail("send " + item.relativePath + " to", "");
+            } else if (sent == Sent::Failed) {
+                folder_.noteFailure({"read the source of",
+                                     folder_.where(join(relative_, item.relativePath)),
+                                     std::error_code(errno, std::generic_category())});
             } else if (sent == Sent::SizeChanged) {
                 folder_.noteFailure({"send", folder_.where(join(relative_, item.relativePath)),
                                      remoteReason("the file changed size while it was sent")});
