@@ -6,7 +6,10 @@ cd "$ROOT"
 
 # What building and testing need on Debian 12.
 BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev zlib1g-dev qt6-svg-dev
-    clang-format libarchive-dev acl)
+    clang-format pkgconf libssh-dev libarchive-dev acl
+    # The remote tests start Debian's sshd on 127.0.0.1, make keys and an agent with the client's
+    # tools, and hold a world's lock with perl.
+    openssh-server openssh-client perl)
 # The tests read the Trash's records back with trash-list, a reader independent of ours.
 BUILD_PACKAGES+=(trash-cli)
 # What building the Debian package (dpkg-shlibdeps, file) and checking the desktop entry and

@@ -1,0 +1,534 @@
+// A server folder on another computer: destinations as users write them, the host key and login
+// questions, and every primitive of the folder against a real sshd, with a shell and SFTP only.
+#include "platform/ssh/RemoteServerFolder.h"
+#include "support/SshdFixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <arpa/inet.h>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Plovermantle;
+using namespace Plovermantle::Testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path& path) {
+    QFile file(QString::fromStdString(path.string()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+void writeAll(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+// Contents handed to a sink from memory, in pieces, calling `each` after every piece.
+FileContent contentOf(std::shared_ptr<std::string> data, std::function<void()> each = {}) {
+    auto offset = std::make_shared<std::size_t>(0);
+    FileContent content;
+    content.read = [=](char* buffer, std::size_t capacity) -> std::optional<std::size_t> {
+        const std::size_t size = std::min(capacity, data->size() - *offset);
+        std::copy_n(data->data() + *offset, size, buffer);
+        *offset += size;
+        if (each) {
+            each();
+        }
+        return size;
+    };
+    return content;
+}
+
+// Why the folder's last operation failed, for a failing check's message.
+std::string why(ServerFolder& folder) {
+    const std::optional<FileFailure> failure = folder.takeFailure();
+    return failure ? describe(*failure) : std::string("no failure noted");
+}
+
+// A default key file; one with a passphrase; one only in the agent; one named by a Host alias
+// of the home's ~/.ssh/config, reached by that alias.
+enum class Key { Plain, Passphrase, AgentOnly, ConfigAlias };
+enum class Known { Nothing, Right, Changed };
+
+struct Login {
+    Key key = Key::Plain;
+    Known known = Known::Right;
+    bool trust = true;
+    std::optional<std::string> passphrase = {};
+    bool connects = true;
+    std::vector<std::string> asked = {}; // "trust" and "passphrase" stand for the full questions
+    std::string failure = {};            // found in the failure's description
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(ParsedDestination)
+Q_DECLARE_METATYPE(Login)
+Q_DECLARE_METATYPE(SshdFixture::Mode)
+
+class RemoteTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home_;
+    std::unique_ptr<SshdFixture> shell_;
+    std::unique_ptr<SshdFixture> sftpOnly_;
+    ScriptedPrompts prompts_;
+
+    SshdFixture& fixture(SshdFixture::Mode mode) {
+        return mode == SshdFixture::Mode::Shell ? *shell_ : *sftpOnly_;
+    }
+
+    std::unique_ptr<RemoteServerFolder> open(SshdFixture& sshd, const std::string& path,
+                                             RemoteHostPrompts& prompts, const QString& home,
+                                             FileFailure& failure) {
+        const SshDestination destination{"", "127.0.0.1", sshd.port(), path};
+        return RemoteServerFolder::open(destination, prompts, {home.toStdString()}, failure);
+    }
+
+    std::unique_ptr<RemoteServerFolder> open(SshdFixture& sshd, const std::string& path) {
+        FileFailure failure;
+        auto folder = open(sshd, path, prompts_, home_.path(), failure);
+        if (!folder) {
+            qWarning("%s\n%s", describe(failure).c_str(), sshd.log().c_str());
+        }
+        return folder;
+    }
+
+    QString knownHostsLine(const SshdFixture& sshd) {
+        return QString("[127.0.0.1]:%1 %2\n").arg(sshd.port()).arg(sshd.hostKeyLine().c_str());
+    }
+
+private slots:
+    void initTestCase() {
+        // Nothing of the real account's ~/.ssh is read or written, nor its agent asked.
+        qputenv("HOME", home_.path().toUtf8());
+        qunsetenv("SSH_AUTH_SOCK");
+        QVERIFY(QDir().mkpath(home_.path() + "/.ssh"));
+        QVERIFY(makeKey((home_.path() + "/.ssh/id_ed25519").toStdString()));
+        shell_ = std::make_unique<SshdFixture>(SshdFixture::Mode::Shell);
+        sftpOnly_ = std::make_unique<SshdFixture>(SshdFixture::Mode::SftpOnly);
+        for (SshdFixture* sshd : {shell_.get(), sftpOnly_.get()}) {
+            const std::string started = sshd->start();
+            QVERIFY2(started.empty(), started.c_str());
+            sshd->authorize((home_.path() + "/.ssh/id_ed25519.pub").toStdString());
+        }
+        QFile known(home_.path() + "/.ssh/known_hosts");
+        QVERIFY(known.open(QIODevice::WriteOnly));
+        known.write((knownHostsLine(*shell_) + knownHostsLine(*sftpOnly_)).toUtf8());
+    }
+
+    void destinations_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<ParsedDestination>("parsed");
+        using K = DestinationKind;
+        const auto remote = [](std::string user, std::string host, std::optional<int> port,
+                               std::string path) {
+            return ParsedDestination{K::Remote, {user, host, port, path}};
+        };
+        QTest::newRow("local") << "/srv/mc" << ParsedDestination{K::Local, {}};
+        QTest::newRow("local with a colon") << "./a:b" << ParsedDestination{K::Local, {}};
+        QTest::newRow("scp") << "alex@mc.example:/srv/mc"
+                             << remote("alex", "mc.example", {}, "/srv/mc");
+        QTest::newRow("alias") << "box:/srv/mc" << remote("", "box", {}, "/srv/mc");
+        QTest::newRow("ipv6") << "[::1]:/srv" << remote("", "::1", {}, "/srv");
+        QTest::newRow("url") << "ssh://alex@mc.example:2222/srv/mc"
+                             << remote("alex", "mc.example", 2222, "/srv/mc");
+        QTest::newRow("url, no port")
+            << "ssh://mc.example/srv" << remote("", "mc.example", {}, "/srv");
+        QTest::newRow("relative") << "box:srv" << ParsedDestination{};
+        QTest::newRow("option as host") << "-oProxyCommand=x:/srv" << ParsedDestination{};
+        QTest::newRow("option as user") << "-l@box:/srv" << ParsedDestination{};
+        QTest::newRow("port zero") << "ssh://box:0/srv" << ParsedDestination{};
+        QTest::newRow("port junk") << "ssh://box:22x/srv" << ParsedDestination{};
+        QTest::newRow("no path") << "ssh://box" << ParsedDestination{};
+        QTest::newRow("newline") << "box:/srv\nx" << ParsedDestination{};
+    }
+
+    void destinations() {
+        QFETCH(QString, text);
+        QFETCH(ParsedDestination, parsed);
+        const ParsedDestination got = parseDestination(text.toStdString());
+        QCOMPARE(got.kind, parsed.kind);
+        if (got.kind == DestinationKind::Remote) {
+            QVERIFY(got.remote == parsed.remote);
+            QCOMPARE(parseDestination(got.remote.text()).remote, got.remote);
+        }
+    }
+
+    // Each in a home of its own: what is asked, whether it connects, and what known_hosts holds.
+    void login_data() {
+        QTest::addColumn<Login>("c");
+        QTest::newRow("known host, plain key") << Login{};
+        QTest::newRow("unknown host, trusted")
+            << Login{.known = Known::Nothing, .asked = {"trust"}};
+        QTest::newRow("unknown host, refused") << Login{.known = Known::Nothing,
+                                                        .trust = false,
+                                                        .connects = false,
+                                                        .asked = {"trust"},
+                                                        .failure = "not trusted"};
+        QTest::newRow("changed host key")
+            << Login{.known = Known::Changed, .connects = false, .failure = "known_hosts line 2"};
+        QTest::newRow("passphrase given")
+            << Login{.key = Key::Passphrase, .passphrase = "sesame", .asked = {"passphrase"}};
+        QTest::newRow("passphrase declined") << Login{.key = Key::Passphrase,
+                                                      .connects = false,
+                                                      .asked = {"passphrase"},
+                                                      .failure = "log in"};
+        QTest::newRow("agent") << Login{.key = Key::AgentOnly};
+        QTest::newRow("Host alias") << Login{.key = Key::ConfigAlias};
+    }
+
+    void login() {
+        QFETCH(Login, c);
+        QTemporaryDir home;
+        const QString ssh = home.path() + "/.ssh";
+        QVERIFY(QDir().mkpath(ssh));
+        const std::string key =
+            (ssh + (c.key == Key::ConfigAlias ? "/fixture_key" : "/id_ed25519")).toStdString();
+        QVERIFY(makeKey(key, c.key == Key::Passphrase ? "sesame" : ""));
+        shell_->authorize(key + ".pub");
+
+        if (c.key == Key::ConfigAlias) {
+            QFile config(ssh + "/config");
+            QVERIFY(config.open(QIODevice::WriteOnly));
+            config.write(
+                QString("Host fixture\n  HostName 127.0.0.1\n  Port %1\n  IdentityFile %2\n")
+                    .arg(shell_->port())
+                    .arg(QString::fromStdString(key))
+                    .toUtf8());
+        }
+        QProcess agent;
+        const QString socket = home.path() + "/agent.sock";
+        if (c.key == Key::AgentOnly) {
+            agent.start("ssh-agent", {"-D", "-a", socket});
+            QVERIFY(agent.waitForStarted());
+            QTRY_VERIFY(QFile::exists(socket));
+            QCOMPARE(
+                runProgram("ssh-add", {QString::fromStdString(key)}, {"SSH_AUTH_SOCK=" + socket}),
+                0);
+            QFile::remove(QString::fromStdString(key));
+            QFile::remove(QString::fromStdString(key + ".pub"));
+            qputenv("SSH_AUTH_SOCK", socket.toUtf8());
+        }
+        const QString knownHosts = ssh + "/known_hosts";
+        QByteArray known;
+        if (c.known == Known::Right) {
+            known = knownHostsLine(*shell_).toUtf8();
+        } else if (c.known == Known::Changed) {
+            // The host's name on the second line, with another key.
+            QVERIFY(makeKey((home.path() + "/other").toStdString()));
+            QFile other(home.path() + "/other.pub");
+            QVERIFY(other.open(QIODevice::ReadOnly));
+            const QList<QByteArray> fields = other.readAll().split(' ');
+            const QByteArray otherKey = fields[0] + ' ' + fields[1] + '\n';
+            known = "elsewhere.example " + otherKey +
+                    QString("[127.0.0.1]:%1 ").arg(shell_->port()).toUtf8() + otherKey;
+        }
+        if (!known.isEmpty()) {
+            QFile file(knownHosts);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(known);
+        }
+
+        ScriptedPrompts prompts;
+        prompts.trust = c.trust;
+        prompts.passphraseAnswer = c.passphrase;
+        FileFailure failure;
+        const SshDestination destination{"", c.key == Key::ConfigAlias ? "fixture" : "127.0.0.1",
+                                         c.key == Key::ConfigAlias ? std::nullopt
+                                                                   : std::optional(shell_->port()),
+                                         home.path().toStdString()};
+        const auto folder =
+            RemoteServerFolder::open(destination, prompts, {home.path().toStdString()}, failure);
+        qunsetenv("SSH_AUTH_SOCK");
+        agent.kill();
+        agent.waitForFinished();
+
+        QVERIFY2(static_cast<bool>(folder) == c.connects, describe(failure).c_str());
+        std::vector<std::string> expected;
+        for (const std::string& question : c.asked) {
+            expected.push_back(
+                question == "trust"
+                    ? QString("trust [127.0.0.1]:%1 ED25519 ").arg(shell_->port()).toStdString() +
+                          shell_->hostKeyFingerprint()
+                    : "passphrase " + key);
+        }
+        QCOMPARE(prompts.asked, expected);
+        if (!c.connects) {
+            QVERIFY2(describe(failure).find(c.failure) != std::string::npos,
+                     describe(failure).c_str());
+        }
+        QFile file(knownHosts);
+        const QByteArray after = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        if (c.known == Known::Nothing) {
+            // Trusted, the key is there in OpenSSH's form; refused, nothing is written.
+            QCOMPARE(after.contains(QByteArray::fromStdString(shell_->hostKeyLine())), c.trust);
+        } else {
+            QCOMPARE(after, known);
+        }
+    }
+
+    void primitives_data() {
+        QTest::addColumn<SshdFixture::Mode>("mode");
+        QTest::newRow("shell") << SshdFixture::Mode::Shell;
+        QTest::newRow("SFTP only") << SshdFixture::Mode::SftpOnly;
+    }
+
+    void primitives() {
+        QFETCH(SshdFixture::Mode, mode);
+        const bool shell = mode == SshdFixture::Mode::Shell;
+        QTemporaryDir server;
+        const fs::path root = server.path().toStdString();
+        const auto folder = open(fixture(mode), root);
+        QVERIFY(folder);
+        QCOMPARE(folder->account().has_value(), shell);
+
+        // A tree received, then counted again; set-id bits are not kept, links stay links.
+        const auto small = std::make_shared<std::string>(1000, 'a');
+        const auto large = std::make_shared<std::string>(300 * 1024 + 7, 'b');
+        const std::vector<std::pair<TransferItem, std::shared_ptr<std::string>>> items = {
+            {{"", ItemKind::Folder, 0, 0751, {1000000, 0}, ""}, nullptr},
+            {{"region", ItemKind::Folder, 0, 0750, {1000000, 0}, ""}, nullptr},
+            {{"level.dat", ItemKind::RegularFile, small->size(), 04755, {1000000, 0}, ""}, small},
+            {{"region/r.0.0.mca", ItemKind::RegularFile, large->size(), 0600, {1000000, 0}, ""},
+             large},
+            {{"region/link", ItemKind::SymbolicLink, 0, 0777, {}, "../level.dat"}, nullptr},
+        };
+        auto sink = folder->receiveTree("world", {});
+        QVERIFY(sink);
+        std::uint64_t reported = 0;
+        for (const auto& [item, data] : items) {
+            FileContent content = data ? contentOf(data) : FileContent{};
+            const bool made = item.kind == ItemKind::Folder ? sink->makeFolder(item)
+                              : item.kind == ItemKind::SymbolicLink
+                                  ? sink->makeLink(item)
+                                  : sink->writeFile(item, content, [&](std::uint64_t bytes) {
+                                        reported += bytes;
+                                        return true;
+                                    });
+            QVERIFY2(made, why(*folder).c_str());
+        }
+        QVERIFY2(sink->finish(), why(*folder).c_str());
+        sink.reset();
+        QCOMPARE(reported, small->size() + large->size());
+        QCOMPARE(folder->countTree("world"), (TreeTotals{2, 3, small->size() + large->size()}));
+        QCOMPARE(readAll(root / "world/region/r.0.0.mca"), *large);
+        QCOMPARE(modeOf(root / "world/level.dat"), mode_t{0755});
+        QCOMPARE(modeOf(root / "world/region"), mode_t{0750});
+        QCOMPARE(modeOf(root / "world"), mode_t{0751});
+        QCOMPARE(fs::last_write_time(root / "world/region").time_since_epoch(),
+                 fs::last_write_time(root / "world").time_since_epoch());
+        QCOMPARE(fs::read_symlink(root / "world/region/link"), fs::path("../level.dat"));
+        QVERIFY(!folder->receiveTree("world", {})->makeFolder(items[0].first));
+        folder->takeFailure();
+
+        // Renames never replace.
+        writeAll(root / "taken", "x");
+        QVERIFY(!folder->rename("world", "taken"));
+        QVERIFY(folder->takeFailure());
+        QVERIFY(folder->rename("world", "moved"));
+        QVERIFY(fs::is_directory(root / "moved/region"));
+
+        // Removal leaves what another account made, and does not follow links out.
+        QTemporaryDir outside;
+        writeAll(outside.path().toStdString() + "/keep", "keep");
+        fs::create_directory_symlink(outside.path().toStdString(), root / "moved/out");
+        writeAll(root / "moved/region/theirs", "theirs");
+        QCOMPARE(::chown((root / "moved/region/theirs").c_str(), 12345, 12345), 0);
+        QVERIFY(!folder->removeTree("moved"));
+        QVERIFY(why(*folder).find("another account") != std::string::npos);
+        QVERIFY(fs::exists(root / "moved/region/theirs"));
+        QVERIFY(!fs::exists(root / "moved/level.dat"));
+        QCOMPARE(::chown((root / "moved/region/theirs").c_str(), ::getuid(), ::getgid()), 0);
+        QVERIFY(folder->removeTree("moved"));
+        QVERIFY(!fs::exists(root / "moved"));
+        QCOMPARE(readAll(outside.path().toStdString() + "/keep"), std::string("keep"));
+
+        // Text files: replaced whole with their bits, read bounded, links out refused, and an
+        // old copy left by a lost connection put back.
+        writeAll(root / "server.properties", "level-name=old\n");
+        fs::permissions(root / "server.properties", fs::perms(0640));
+        const std::optional<ItemInfo> like = folder->itemInfo("server.properties");
+        QVERIFY(like && like->kind == ItemKind::RegularFile);
+        QVERIFY(folder->writeFileAtomically("server.properties", "level-name=new\n", *like));
+        QCOMPARE(readAll(root / "server.properties"), std::string("level-name=new\n"));
+        QCOMPARE(modeOf(root / "server.properties"), mode_t{0640});
+        QCOMPARE(folder->entries("")->size(), std::size_t{2}); // taken, server.properties
+        QCOMPARE(folder->readTextFile("server.properties", 100)->text,
+                 std::string("level-name=new\n"));
+        QVERIFY(!folder->readTextFile("server.properties", 5));
+        fs::create_symlink("/etc/hostname", root / "link.properties");
+        QVERIFY(!folder->readTextFile("link.properties", 100));
+        fs::rename(root / "server.properties", root / ".plovermantle-old-server.properties");
+        QCOMPARE(folder->readTextFile("server.properties", 100)->text,
+                 std::string("level-name=new\n"));
+        folder->takeFailure();
+
+        // The copy lock: one holder; one left by a gone process of this computer, or by this
+        // process on a lost connection, is taken over; anyone else's is not.
+        const std::string lock = ".plovermantle.lock";
+        CopyLockAttempt first = folder->lockExclusively(lock);
+        QCOMPARE(first.outcome, LockOutcome::Taken);
+        CopyLockAttempt second = folder->lockExclusively(lock);
+        QCOMPARE(second.outcome, LockOutcome::HeldElsewhere);
+        QCOMPARE(second.holder.pid, std::int64_t{::getpid()});
+        first.lock.reset();
+        QVERIFY(!fs::exists(root / lock));
+        const pid_t gone = ::fork();
+        if (gone == 0) {
+            ::_exit(0);
+        }
+        ::waitpid(gone, nullptr, 0);
+        const std::string here = QSysInfo::machineHostName().toStdString();
+        const std::vector<std::pair<std::string, LockOutcome>> left = {
+            {"host=" + here + "\npid=" + std::to_string(gone) + "\nsince=2026-01-01T00:00:00Z\n",
+             LockOutcome::Taken},
+            {"host=" + here + "\npid=" + std::to_string(::getpid()) +
+                 "\nsince=2026-01-01T00:00:00Z\n",
+             LockOutcome::Taken},
+            {"host=elsewhere\npid=1\nsince=2026-01-01T00:00:00Z\n", LockOutcome::HeldElsewhere},
+            {"garbage", LockOutcome::HeldElsewhere},
+        };
+        for (const auto& [text, outcome] : left) {
+            writeAll(root / lock, text);
+            const CopyLockAttempt attempt = folder->lockExclusively(lock);
+            QCOMPARE(attempt.outcome, outcome);
+            QCOMPARE(attempt.holder.readable, text != "garbage" && outcome != LockOutcome::Taken);
+            if (outcome == LockOutcome::Taken) {
+                QVERIFY(readAll(root / lock).find("pid=" + std::to_string(::getpid())) !=
+                        std::string::npos);
+            }
+        }
+        QVERIFY(folder->breakLock(lock));
+        QVERIFY(!fs::exists(root / lock));
+
+        // A world's session.lock held by a running process, as the server holds it.
+        fs::create_directory(root / "w");
+        writeAll(root / "w/session.lock", "");
+        QProcess holder;
+        holder.start("perl",
+                     {"-e",
+                      "use Fcntl; open(my $f, '+<', $ARGV[0]) or die; "
+                      "my $l = pack('s s x4 q q l x4', F_WRLCK, 0, 0, 0, 0); "
+                      "fcntl($f, F_SETLKW, $l) or die; $| = 1; print \"locked\\n\"; sleep 60",
+                      QString::fromStdString(root / "w/session.lock")});
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(folder->isLockHeld("w/session.lock"), shell ? std::optional(true) : std::nullopt);
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(folder->isLockHeld("w/session.lock"), shell ? std::optional(false) : std::nullopt);
+        QCOMPARE(folder->isLockHeld("w/missing"), shell ? std::optional(false) : std::nullopt);
+        QVERIFY(folder->flush(""));
+    }
+
+    // A file stopped half way by the user leaves the connection usable and the part made
+    // removable at once; a connection cut meanwhile fails the copy soon, and all after it.
+    void interrupted_data() {
+        QTest::addColumn<SshdFixture::Mode>("mode");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("shell, stopped") << SshdFixture::Mode::Shell << false;
+        QTest::newRow("shell, cut") << SshdFixture::Mode::Shell << true;
+        QTest::newRow("SFTP only, stopped") << SshdFixture::Mode::SftpOnly << false;
+        QTest::newRow("SFTP only, cut") << SshdFixture::Mode::SftpOnly << true;
+    }
+
+    void interrupted() {
+        QFETCH(SshdFixture::Mode, mode);
+        QFETCH(bool, cut);
+        QTemporaryDir server;
+        const auto folder = open(fixture(mode), server.path().toStdString());
+        QVERIFY(folder);
+        auto sink = folder->receiveTree("world", {});
+        QVERIFY(sink->makeFolder({"", ItemKind::Folder, 0, 0755, {}, ""}));
+        QVERIFY(sink->makeFolder({"region", ItemKind::Folder, 0, 0755, {}, ""}));
+        const auto data = std::make_shared<std::string>(64 * 1024 * 1024, 'c');
+        int pieces = 0;
+        FileContent content = contentOf(data, [&] {
+            if (++pieces == 3 && cut) {
+                fixture(mode).killSessions();
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const bool sent =
+            sink->writeFile({"region/big", ItemKind::RegularFile, data->size(), 0644, {}, ""},
+                            content, [&](std::uint64_t) { return cut || pieces < 3; });
+        QVERIFY(!sent);
+        const std::optional<FileFailure> failure = folder->takeFailure();
+        QCOMPARE(failure.has_value(), cut);
+        sink.reset();
+        if (cut) {
+            QVERIFY2(describe(*failure).find("127.0.0.1") != std::string::npos,
+                     describe(*failure).c_str());
+            QVERIFY(!folder->itemInfo("world"));
+        } else {
+            QVERIFY2(folder->removeTree("world"), why(*folder).c_str());
+            QVERIFY(!fs::exists(server.path().toStdString() + "/world"));
+        }
+        QVERIFY(timer.elapsed() < 20000);
+    }
+
+    // A host that takes the connection and says nothing fails in the time given, or as soon as
+    // the user stops it.
+    void silentHost_data() {
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("times out") << false << "did not answer within 1 seconds";
+        QTest::newRow("stopped") << true << "stopped by the user";
+    }
+
+    void silentHost() {
+        QFETCH(bool, stop);
+        QFETCH(QString, reason);
+        // Listening, so the connection is taken, and never accepting, so nothing is said.
+        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(silent, 1) == 0 &&
+                ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        std::atomic<bool> cancel = false;
+        std::thread user([&] {
+            if (stop) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                cancel = true;
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        FileFailure failure;
+        const auto connection =
+            SshConnection::open({"", "127.0.0.1", ntohs(address.sin_port), "/"}, prompts_,
+                                {home_.path().toStdString(), 1, &cancel}, failure);
+        user.join();
+        ::close(silent);
+        QVERIFY(!connection);
+        QVERIFY2(describe(failure).find(reason.toStdString()) != std::string::npos,
+                 describe(failure).c_str());
+        QVERIFY(timer.elapsed() < (stop ? 900 : 3000));
+    }
+};
+
+QTEST_GUILESS_MAIN(RemoteTest)
+#include "RemoteTest.moc"

@@ -1,0 +1,200 @@
+#include "support/SshdFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Plovermantle::Testing {
+
+namespace {
+
+// A port nobody listens on now; sshd takes it a moment later.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool accepting(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// Every process descended from `root`.
+std::vector<pid_t> descendants(pid_t root) {
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        QFile stat("/proc/" + entry + "/stat");
+        if (!number || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1) {
+            parents.emplace_back(pid, fields[1].toInt());
+        }
+    }
+    std::vector<pid_t> found{root};
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        for (const auto& [pid, parent] : parents) {
+            if (parent == found[i]) {
+                found.push_back(pid);
+            }
+        }
+    }
+    found.erase(found.begin());
+    return found;
+}
+
+} // namespace
+
+int runProgram(const QString& program, const QStringList& arguments, const QStringList& environment,
+               QByteArray* output) {
+    QProcess process;
+    if (!environment.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& setting : environment) {
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        }
+        process.setProcessEnvironment(env);
+    }
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    if (output != nullptr) {
+        *output = process.readAllStandardOutput();
+    }
+    return process.exitCode();
+}
+
+bool makeKey(const std::string& path, const std::string& passphrase) {
+    QFile::remove(QString::fromStdString(path));
+    QFile::remove(QString::fromStdString(path + ".pub"));
+    return runProgram("ssh-keygen",
+                      {"-q", "-t", "ed25519", "-N", QString::fromStdString(passphrase), "-C",
+                       "test", "-f", QString::fromStdString(path)}) == 0;
+}
+
+SshdFixture::SshdFixture(Mode mode) : mode_(mode) {}
+
+SshdFixture::~SshdFixture() {
+    if (sshd_.state() != QProcess::NotRunning) {
+        killSessions();
+        sshd_.terminate();
+        if (!sshd_.waitForFinished(5000)) {
+            sshd_.kill();
+            sshd_.waitForFinished(5000);
+        }
+    }
+}
+
+std::string SshdFixture::start() {
+    const QString dir = dir_.path();
+    if (!dir_.isValid() || !makeKey((dir + "/host_key").toStdString())) {
+        return "cannot make a host key";
+    }
+    QFile::resize(dir + "/authorized_keys", 0);
+    QFile authorized(dir + "/authorized_keys");
+    authorized.open(QIODevice::WriteOnly);
+    authorized.close();
+    if (::geteuid() == 0) {
+        // sshd's privilege separation needs its empty folder.
+        QDir().mkpath("/run/sshd");
+    }
+    port_ = freePort();
+    QFile config(dir + "/sshd_config");
+    config.open(QIODevice::WriteOnly);
+    QByteArray text = "ListenAddress 127.0.0.1\nPort " + QByteArray::number(port_) + "\nHostKey " +
+                      dir.toUtf8() + "/host_key\nPidFile none\n" + "AuthorizedKeysFile " +
+                      dir.toUtf8() + "/authorized_keys\n" +
+                      "UsePAM no\nStrictModes no\nPubkeyAuthentication yes\n"
+                      "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                      "PermitRootLogin prohibit-password\nLogLevel VERBOSE\nMaxStartups 50\n"
+                      "Subsystem sftp internal-sftp\n"
+                      // Bash run by sshd reads ~/.bashrc unless it is a nested shell: the
+                      // account's own start-up (slow, or killed mid-way by a test) stays out.
+                      "SetEnv SHLVL=1\n";
+    if (mode_ == Mode::SftpOnly) {
+        text += "ForceCommand internal-sftp\nAllowTcpForwarding no\nX11Forwarding no\n"
+                "PermitTTY no\n";
+    }
+    config.write(text);
+    config.close();
+    sshd_.setProcessChannelMode(QProcess::MergedChannels);
+    sshd_.setStandardOutputFile(dir + "/sshd.log");
+    sshd_.start("/usr/sbin/sshd", {"-D", "-e", "-f", dir + "/sshd_config"});
+    if (!sshd_.waitForStarted(10000)) {
+        return "cannot start /usr/sbin/sshd";
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (accepting(port_)) {
+            return {};
+        }
+        if (sshd_.state() == QProcess::NotRunning) {
+            break;
+        }
+        QThread::msleep(25);
+    }
+    return "sshd did not start: " + log();
+}
+
+std::string SshdFixture::hostKeyLine() const {
+    QFile key(dir_.path() + "/host_key.pub");
+    key.open(QIODevice::ReadOnly);
+    const QList<QByteArray> fields = key.readAll().trimmed().split(' ');
+    return fields.size() >= 2 ? (fields[0] + ' ' + fields[1]).toStdString() : std::string();
+}
+
+std::string SshdFixture::hostKeyFingerprint() const {
+    QByteArray output;
+    runProgram("ssh-keygen", {"-l", "-E", "sha256", "-f", dir_.path() + "/host_key.pub"}, {},
+               &output);
+    const QList<QByteArray> fields = output.split(' ');
+    return fields.size() >= 2 ? fields[1].toStdString() : std::string();
+}
+
+void SshdFixture::authorize(const std::string& publicKey) {
+    QFile key(QString::fromStdString(publicKey));
+    QFile authorized(dir_.path() + "/authorized_keys");
+    if (key.open(QIODevice::ReadOnly) && authorized.open(QIODevice::Append)) {
+        authorized.write(key.readAll());
+    }
+}
+
+void SshdFixture::killSessions() {
+    for (const pid_t pid : descendants(static_cast<pid_t>(sshd_.processId()))) {
+        ::kill(pid, SIGKILL);
+    }
+}
+
+std::string SshdFixture::log() const {
+    QFile file(dir_.path() + "/sshd.log");
+    file.open(QIODevice::ReadOnly);
+    return file.readAll().right(4000).toStdString();
+}
+
+} // namespace Plovermantle::Testing
