@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/Preferences.h"
+#include "platform/RemoteHostPrompts.h"
 
 namespace Plovermantle {
 
@@ -11,6 +12,9 @@ struct Platform {
     FileSystem& files;
     Preferences& prefs;
     Dialogs& dialogs;
+    // What connecting to a server folder on another computer asks the user; without it such a
+    // folder cannot be reached.
+    RemoteHostPrompts* remotePrompts = nullptr;
 };
 
 } // namespace Plovermantle

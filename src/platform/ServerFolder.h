@@ -9,7 +9,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace Plovermantle {
@@ -105,16 +104,8 @@ public:
     virtual bool breakLock(const std::string& relative) = 0;
 
     // Why the last operation failed (see FileSystem::takeFailure).
-    void noteFailure(FileFailure failure) {
-        const std::lock_guard lock(failureMutex_);
-        if (!failure_) {
-            failure_ = std::move(failure);
-        }
-    }
-    std::optional<FileFailure> takeFailure() {
-        const std::lock_guard lock(failureMutex_);
-        return std::exchange(failure_, std::nullopt);
-    }
+    void noteFailure(FileFailure failure);
+    std::optional<FileFailure> takeFailure();
 
 private:
     std::mutex failureMutex_;

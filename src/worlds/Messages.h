@@ -29,6 +29,8 @@ inline const Alert worldExists{.buttons = {"Replace", "Cancel"},
                                .style = AlertStyle::Warning};
 inline const Alert unableToReplace = error("Unable to replace world.");
 inline const Alert unableToCopy = error("Unable to copy world.");
+inline const Alert unableToConnect =
+    error("Unable to reach the server folder on the other computer. Nothing was copied.");
 inline const Alert worldCopied{.messageText = "World copied.",
                                .informativeText = "Be sure to restart the server."};
 
@@ -144,6 +146,10 @@ inline Alert withDetails(Alert alert, const std::optional<FileFailure>& failure)
 // The progress dialog's label while `worldName` is copied.
 inline std::string copyingLabel(const std::string& worldName) {
     return "Copying “" + worldName + "”";
+}
+
+inline std::string connectingLabel(const std::string& host) {
+    return "Connecting to " + host + "…";
 }
 
 } // namespace Plovermantle::Messages

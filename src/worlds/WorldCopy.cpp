@@ -3,14 +3,20 @@
 #include "platform/LocalServerFolder.h"
 #include "platform/LocalWorldSource.h"
 #include "platform/Paths.h"
+#include "platform/ssh/RemoteServerFolder.h"
+#include "platform/ssh/SshDestination.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
 
 #include <QByteArrayView>
+#include <QDir>
 #include <QString>
 #include <QSysInfo>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <filesystem>
 #include <pwd.h>
 #include <unistd.h>
@@ -282,16 +288,65 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     return pointed ? CopyOutcome::Deployed : CopyOutcome::DeployedPropertiesFailed;
 }
 
-std::unique_ptr<ServerFolder> openServerFolder(const std::string& text, FileFailure* failure) {
-    return LocalServerFolder::open(text, failure);
+std::unique_ptr<ServerFolder> openServerFolder(Platform& platform, const std::string& text,
+                                               std::optional<FileFailure>& failure) {
+    const ParsedDestination destination = parseDestination(text);
+    FileFailure why;
+    switch (destination.kind) {
+    case DestinationKind::Local: {
+        auto folder = LocalServerFolder::open(text, &why);
+        if (!folder) {
+            failure = why;
+        }
+        return folder;
+    }
+    case DestinationKind::Invalid:
+        failure = FileFailure{"understand", text, std::make_error_code(std::errc::invalid_argument)};
+        return nullptr;
+    case DestinationKind::Remote:
+        break;
+    }
+    if (platform.remotePrompts == nullptr) {
+        failure = FileFailure{"connect to", text, std::make_error_code(std::errc::not_supported)};
+        return nullptr;
+    }
+    // Connecting may take up to its timeout: it runs with progress shown, and Cancel stops it.
+    std::atomic<bool> cancel = false;
+    std::unique_ptr<RemoteServerFolder> folder;
+    const ConnectSettings settings{QDir::homePath().toStdString(), 15, &cancel};
+    platform.dialogs.runWithProgress(
+        Messages::connectingLabel(destination.remote.host), [&](const WorkProgressReport& report) {
+            auto connecting = std::async(std::launch::async, [&] {
+                return RemoteServerFolder::open(destination.remote, *platform.remotePrompts,
+                                                settings, why);
+            });
+            while (connecting.wait_for(std::chrono::milliseconds(100)) !=
+                   std::future_status::ready) {
+                if (!report({})) {
+                    cancel = true;
+                }
+            }
+            folder = connecting.get();
+        });
+    if (!folder && !cancel) {
+        failure = why;
+    }
+    return folder;
 }
 
 CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
                         WorldSource& source, const std::string& worldName, ExistingWorld existing) {
-    FileFailure why;
-    const auto folder = openServerFolder(serverFolderText, &why);
+    std::optional<FileFailure> why;
+    const auto folder = openServerFolder(platform, serverFolderText, why);
     if (!folder) {
-        platform.dialogs.runAlert(Messages::withDetails(Messages::serverFolderUnusable, why));
+        if (!why) {
+            return CopyOutcome::Cancelled;
+        }
+        platform.dialogs.runAlert(
+            Messages::withDetails(parseDestination(serverFolderText).kind == DestinationKind::Remote
+                                      ? Messages::unableToConnect
+                                      : Messages::serverFolderUnusable,
+                                  why));
         return CopyOutcome::Failed;
     }
     return copyWorld(platform, *folder, source, worldName, existing);

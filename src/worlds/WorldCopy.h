@@ -32,9 +32,12 @@ enum class ExistingWorld { Ask, Keep, Replace };
 CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& source,
                       const std::string& worldName, ExistingWorld existing = ExistingWorld::Ask);
 
-// The server folder the user named: a folder of this computer for now. Nothing, with why noted in
-// `failure`, when it cannot be opened as a folder.
-std::unique_ptr<ServerFolder> openServerFolder(const std::string& text, FileFailure* failure);
+// The server folder the user named: a folder of this computer, or one on another computer
+// (`[user@]host:/path`, `ssh://[user@]host[:port]/path`), connected to while the dialogs show
+// progress and the user may cancel. Nothing, with why noted in `failure`, when it cannot be
+// opened as a folder; nothing and no failure when the user cancelled.
+std::unique_ptr<ServerFolder> openServerFolder(Platform& platform, const std::string& text,
+                                               std::optional<FileFailure>& failure);
 
 // Opens the server folder named by `serverFolderText` and deploys `source` into it under
 // `worldName` (copyWorld); a folder that cannot be opened is told in an alert.

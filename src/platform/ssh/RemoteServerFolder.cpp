@@ -459,6 +459,28 @@ bool RemoteServerFolder::rename(const std::string& from, const std::string& to) 
     return true;
 }
 
+bool RemoteServerFolder::setPermissions(const std::string& relative, std::uint32_t permissions) {
+    sftp_session sftp = connection_->sftp();
+    if (!validName(relative, "set the permissions of")) {
+        return false;
+    }
+    const SshConnection::Watch watch(*connection_, sftpSeconds);
+    // SFTP's chmod follows a link: a link in the item's place is refused instead.
+    const Attributes there(sftp != nullptr ? sftp_lstat(sftp, absolute(relative).c_str())
+                                           : nullptr);
+    if (there && there.value->type == SSH_FILEXFER_TYPE_SYMLINK) {
+        noteFailure({"set the permissions of", where(relative),
+                     make_error_code(FileProblem::LinkNotFollowed)});
+        return false;
+    }
+    if (!there || sftp_chmod(sftp, absolute(relative).c_str(),
+                             static_cast<mode_t>(permissions & 07777)) != SSH_OK) {
+        noteSftpFailure("set the permissions of", relative);
+        return false;
+    }
+    return true;
+}
+
 bool RemoteServerFolder::removeItem(const std::string& relative,
                                     const sftp_attributes_struct& attributes, std::uint32_t uid,
                                     int depth) {

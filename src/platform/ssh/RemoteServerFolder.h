@@ -31,6 +31,7 @@ public:
     bool makeFolder(const std::string& relative, std::uint32_t permissions) override;
     bool rename(const std::string& from, const std::string& to) override;
     bool removeTree(const std::string& relative) override;
+    bool setPermissions(const std::string& relative, std::uint32_t permissions) override;
     bool flush(const std::string& relative) override;
     std::optional<TreeTotals> countTree(const std::string& relative) override;
     std::unique_ptr<TreeSink> receiveTree(const std::string& relative,

@@ -2,6 +2,7 @@
 
 #include "platform/ssh/RemoteServerFolder.h"
 
+#include <utility>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
