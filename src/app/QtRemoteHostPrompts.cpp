@@ -62,6 +62,9 @@ bool QtRemoteHostPrompts::trustNewHostKey(const std::string& host, const std::st
             QObject::tr("%1 key fingerprint is %2.\n\nCompare it with the one the host's "
                         "administrator gives you. Are you sure you want to continue connecting?")
                 .arg(fromServer(keyType), fromServer(fingerprint)));
+        // Wide enough that the fingerprint stays on one line, and selectable to compare it.
+        box.setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 44em; }"));
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         QPushButton* connect = box.addButton(QObject::tr("Connect"), QMessageBox::AcceptRole);
         box.addButton(QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Cancel);
@@ -116,6 +119,7 @@ QtRemoteHostPrompts::keyboardInteractive(const std::string& name, const std::str
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         layout->addWidget(buttons);
+        dialog.setMinimumWidth(360);
         if (dialog.exec() != QDialog::Accepted) {
             return std::nullopt;
         }

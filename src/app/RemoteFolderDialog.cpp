@@ -300,12 +300,16 @@ RemoteFolderDialog::RemoteFolderDialog(const QString& home, QWidget* parent)
     form->addRow(tr("&Host:"), host_);
     form->addRow(tr("&User:"), user_);
     form->addRow(tr("&Port:"), port_);
-    form->addRow(tr("&Folder:"), folderRow);
+    // A row of a layout gets no buddy of its own, which its mnemonic needs.
+    auto* folderLabel = new QLabel(tr("&Folder:"));
+    folderLabel->setBuddy(folder_);
+    form->addRow(folderLabel, folderRow);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     ok_ = buttons->button(QDialogButtonBox::Ok);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    setMinimumWidth(440);
 
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
