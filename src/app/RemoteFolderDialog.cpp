@@ -149,6 +149,19 @@ struct Listing {
     std::string error;
 };
 
+// Why the last SFTP call failed, in words; the session's own error when the host gave no status.
+std::string sftpReason(sftp_session sftp) {
+    switch (sftp_get_error(sftp)) {
+    case SSH_FX_NO_SUCH_FILE:
+    case SSH_FX_NO_SUCH_PATH:
+        return "there is no such folder";
+    case SSH_FX_PERMISSION_DENIED:
+        return "permission denied";
+    default:
+        return ssh_get_error(sftp->session);
+    }
+}
+
 // The folders in `path` on the host (its home when empty), sorted, hidden ones left out.
 Listing listFolders(SshConnection& connection, const std::string& path) {
     Listing listing;
@@ -160,14 +173,14 @@ Listing listFolders(SshConnection& connection, const std::string& path) {
     SshConnection::Watch watch(connection, connectSeconds);
     char* resolved = sftp_canonicalize_path(sftp, path.empty() ? "." : path.c_str());
     if (resolved == nullptr) {
-        listing.error = "cannot open " + path + ": " + connection.lastError();
+        listing.error = "cannot open " + path + ": " + sftpReason(sftp);
         return listing;
     }
     listing.path = resolved;
     ssh_string_free_char(resolved);
     sftp_dir dir = sftp_opendir(sftp, listing.path.c_str());
     if (dir == nullptr) {
-        listing.error = "cannot list " + listing.path + ": " + connection.lastError();
+        listing.error = "cannot list " + listing.path + ": " + sftpReason(sftp);
         return listing;
     }
     const std::string prefix = listing.path == "/" ? "/" : listing.path + "/";
@@ -233,13 +246,16 @@ public:
         resize(480, 400);
     }
 
-    // Lists `path`; false (with the reason shown) when it cannot be listed.
-    bool show(const std::string& path) {
+    // Lists `path`; false when it cannot be listed, with the reason shown unless `quiet`.
+    bool show(const std::string& path, bool quiet = false) {
         Listing listing;
         std::atomic<bool> cancel = false;
         runWithProgress(this, tr("Listing folders…"), cancel,
                         [&] { listing = listFolders(connection_, path); });
         if (!listing.error.empty()) {
+            if (quiet) {
+                return false;
+            }
             QMessageBox::warning(this, tr("Unable to list the folder."),
                                  QString::fromStdString(listing.error));
             return false;
@@ -389,7 +405,7 @@ void RemoteFolderDialog::browse() {
     RemoteFolderBrowser browser(*connection, this);
     const std::string start = folder_->text().trimmed().toStdString();
     // A folder that is not there yet starts the walk at the account's home.
-    if (!(start.starts_with('/') && browser.show(start)) && !browser.show({})) {
+    if (!(start.starts_with('/') && browser.show(start, true)) && !browser.show({})) {
         return;
     }
     if (browser.exec() == QDialog::Accepted) {
