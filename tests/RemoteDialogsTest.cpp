@@ -74,8 +74,9 @@ void RemoteDialogsTest::configAliases_data() {
                                     "Host web? db !old *.lan\n"}
         << QStringList{"a", "b", "db"};
     QTest::newRow("comments, Match, keyword case, '=' and repeats")
-        << std::vector<std::string>{"f:.ssh/config=# Host commented\nMatch host x exec true\n"
-                                    "HOST=alpha\n\thost beta alpha\nHost \"two words\" gamma\n"}
+        << std::vector<
+               std::string>{"f:.ssh/config=# Host commented\nMatch host x exec true\n"
+                            "HOST=alpha\n\thost beta alpha # old\nHost \"two words\" gamma\n"}
         << QStringList{"alpha", "beta", "gamma"};
     QTest::newRow("includes followed in place, relative and from home")
         << std::vector<std::string>{"f:.ssh/config=Host first\nInclude conf.d/*\n"

@@ -10,7 +10,8 @@ namespace Plovermantle {
 
 // Asks the questions of a login with dialogs. Made on the GUI thread; callable from any thread
 // (the connection is made off the GUI thread): each question is shown on the GUI thread while the
-// caller waits for the answer. Nothing answered is kept.
+// caller waits for the answer, so the GUI thread must keep running its event loop meanwhile (a
+// progress dialog does) and this object must outlive the worker. Nothing answered is kept.
 class QtRemoteHostPrompts : public RemoteHostPrompts {
 public:
     explicit QtRemoteHostPrompts(QWidget* parent = nullptr);

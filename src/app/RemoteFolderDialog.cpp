@@ -92,6 +92,9 @@ struct ConfigReader {
             const QString keyword = words.takeFirst().toLower();
             if (keyword == u"host") {
                 for (const QString& name : words) {
+                    if (name.startsWith(u'#')) {
+                        break; // a comment after the names
+                    }
                     if (name.contains(u'*') || name.contains(u'?') || name.startsWith(u'!') ||
                         name.startsWith(u'-') || name.contains(u' ') || aliases.contains(name)) {
                         continue;

@@ -12,7 +12,9 @@ namespace Plovermantle {
 namespace {
 
 // The terminal's settings while echo is off, put back if a signal ends the program meanwhile:
-// otherwise the shell it returns to would not show what the user types.
+// otherwise the shell it returns to would not show what the user types. Stopping (Ctrl-Z) is left
+// alone: the shell keeps a stopped job's terminal settings, and restoring echo here would show
+// the rest of the secret once the job went on.
 std::atomic<int> echoOffTerminal = -1;
 termios savedTerminal{};
 
@@ -25,7 +27,7 @@ extern "C" void restoreEchoAndRaise(int signal) {
     ::raise(signal);
 }
 
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 class EchoOff {
 public:
