@@ -1,6 +1,9 @@
 #include "app/MainController.h"
 
+#include "app/QtRemoteHostPrompts.h"
+#include "app/RemoteFolderDialog.h"
 #include "app/ServerStatus.h"
+#include "platform/ssh/SshDestination.h"
 #include "app/WorldList.h"
 #include "settings/SavesFolders.h"
 #include "ui_MainWindow.h"
@@ -74,8 +77,13 @@ void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
     // Not `activated`, which some desktops send on a single click.
     connect(ui.worldList, &QListView::doubleClicked, this, &MainController::copy);
     ui.worldList->installEventFilter(this);
-    connect(ui.chooseServerButton, &QPushButton::clicked, this,
-            &MainController::chooseServerFolder);
+    // Choose… offers this computer, another computer and the folders used before.
+    serverFolderMenu_ = new QMenu(ui.chooseServerButton);
+    connect(serverFolderMenu_, &QMenu::aboutToShow, this,
+            &MainController::listServerFolderChoices);
+    ui.chooseServerButton->setMenu(serverFolderMenu_);
+    remotePrompts_ = std::make_unique<QtRemoteHostPrompts>(&window);
+    platform_.remotePrompts = remotePrompts_.get();
     connect(ui.actionChooseServer, &QAction::triggered, this, &MainController::chooseServerFolder);
     connect(ui.actionOpenServerFolder, &QAction::triggered, this,
             &MainController::openServerFolder);
@@ -273,6 +281,43 @@ void MainController::chooseServerFolder() {
     showServerFolder();
 }
 
+void MainController::chooseRemoteServerFolder() {
+    const std::string current = settings_.serverFolder();
+    const std::optional<QString> chosen = RemoteFolderDialog::choose(
+        window_, parseDestination(current).kind == DestinationKind::Remote
+                     ? QString::fromStdString(current)
+                     : QString());
+    if (!chosen || chosen->isEmpty()) {
+        return;
+    }
+    settings_.setServerFolder(chosen->toStdString());
+    showServerFolder();
+}
+
+void MainController::listServerFolderChoices() {
+    serverFolderMenu_->clear();
+    serverFolderMenu_->addAction(tr("This Computer…"), this, &MainController::chooseServerFolder);
+    serverFolderMenu_->addAction(tr("Another Computer (SSH)…"), this,
+                                 &MainController::chooseRemoteServerFolder);
+    const std::string current = settings_.serverFolder();
+    bool separated = false;
+    for (const std::string& folder : settings_.recentServerFolders()) {
+        if (folder == current) {
+            continue;
+        }
+        if (!separated) {
+            serverFolderMenu_->addSection(tr("Used Before"));
+            separated = true;
+        }
+        QString text = QFile::decodeName(folder.c_str());
+        text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        serverFolderMenu_->addAction(text, this, [this, folder] {
+            settings_.setServerFolder(folder);
+            showServerFolder();
+        });
+    }
+}
+
 void MainController::showServerFolder() {
     const std::string folder = settings_.serverFolder();
     ui_->serverFolderEdit->setText(QFile::decodeName(folder.c_str()));
@@ -294,8 +339,18 @@ void MainController::showServerStatus(const ServerStatus& status) {
 
 void MainController::openServerFolder() {
     const std::string folder = settings_.serverFolder();
-    if (!folder.empty()) {
+    const ParsedDestination destination = parseDestination(folder);
+    if (destination.kind == DestinationKind::Local && !folder.empty()) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(folder.c_str())));
+    } else if (destination.kind == DestinationKind::Remote) {
+        // File managers that speak SFTP open it there.
+        QUrl url;
+        url.setScheme(QStringLiteral("sftp"));
+        url.setUserName(QString::fromStdString(destination.remote.user));
+        url.setHost(QString::fromStdString(destination.remote.host));
+        url.setPort(destination.remote.port.value_or(-1));
+        url.setPath(QString::fromStdString(destination.remote.path));
+        QDesktopServices::openUrl(url);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 
 #include <QObject>
+#include <QMenu>
 #include <QPointer>
 #include <memory>
 #include <optional>
@@ -54,6 +55,8 @@ public slots:
     void start();
     void quit();
     void chooseServerFolder();
+    // Lets the user pick a folder on another computer, over SSH.
+    void chooseRemoteServerFolder();
     // Deploys the chosen world into the server folder and points the server at it.
     void copy();
     // Reads the saves folder again; the world the user chose stays chosen while it is there.
@@ -72,6 +75,8 @@ public slots:
 private:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showServerFolder();
+    // Fills the Choose… menu: this computer, another computer, and the folders used before.
+    void listServerFolderChoices();
     void showServerStatus(const ServerStatus& status);
     void describeSource();
     void showWorldsOrWhyNone();
@@ -85,6 +90,9 @@ private:
     QPointer<QObject> savesFolderItems_;
     std::unique_ptr<WorldList> worlds_;
     std::unique_ptr<ServerStatusWatch> serverStatus_;
+    // Asks what a login needs; made with the window, as its dialogs belong to it.
+    std::unique_ptr<RemoteHostPrompts> remotePrompts_;
+    QPointer<QMenu> serverFolderMenu_;
 };
 
 } // namespace Plovermantle

@@ -1,5 +1,7 @@
 #include "app/ServerStatus.h"
 
+#include "platform/ssh/SshDestination.h"
+
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
@@ -147,6 +149,10 @@ ServerStatus readServerStatus(FileSystem& files, const std::string& serverFolder
     if (serverFolder.empty()) {
         return status;
     }
+    if (parseDestination(serverFolder).kind == DestinationKind::Remote) {
+        status.state = ServerStatus::State::OnAnotherComputer;
+        return status;
+    }
     const auto resolved = files.canonicalPath(serverFolder);
     const auto folder = files.itemInfo(resolved.value_or(serverFolder));
     if (folder && folder->kind == ItemKind::Missing) {
@@ -208,6 +214,8 @@ QString describeServerStatus(const ServerStatus& status) {
     switch (status.state) {
     case ServerStatus::State::NoFolderChosen:
         return tr("Choose the folder your server runs in.");
+    case ServerStatus::State::OnAnotherComputer:
+        return tr("A folder on another computer, reached over SSH when you copy a world.");
     case ServerStatus::State::FolderMissing:
         return tr("This folder does not exist.");
     case ServerStatus::State::FolderUnreadable:
@@ -259,7 +267,7 @@ void ServerStatusWatch::setFolder(const std::string& serverFolder) {
     if (!watcher_.files().isEmpty() || !watcher_.directories().isEmpty()) {
         watcher_.removePaths(watcher_.files() + watcher_.directories());
     }
-    if (!folder_.empty()) {
+    if (!folder_.empty() && parseDestination(folder_).kind == DestinationKind::Local) {
         const QString folder = QFile::decodeName(folder_.c_str());
         watcher_.addPath(folder);
         watcher_.addPath(folder + QStringLiteral("/server.properties"));

@@ -17,6 +17,7 @@ class FileSystem;
 struct ServerStatus {
     enum class State {
         NoFolderChosen,
+        OnAnotherComputer, // read only when copying, over the connection the copy makes
         FolderMissing,
         FolderUnreadable,
         NotAFolder,

@@ -2,6 +2,7 @@
 #include "app/AppInfo.h"
 #include "cli/Deploy.h"
 #include "cli/TerminalDialogs.h"
+#include "cli/TerminalPrompts.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtPreferences.h"
 #include "settings/Settings.h"
@@ -191,23 +192,11 @@ std::uint64_t freeSpace(const std::string& folder) {
     return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
 }
 
-// "host:path" or "user@host:path", as scp writes them; a local path with a colon starts with "/"
-// or "./".
-bool isRemote(const std::string& server) {
-    const auto colon = server.find(':');
-    return colon != std::string::npos && colon > 0 && server.find('/') > colon;
-}
-
 int copy(Platform platform, TerminalDialogs& dialogs, const Arguments& arguments,
          const std::string& saves, const std::string& server) {
     if (server.empty()) {
         dialogs.runAlert(Messages::comeOn);
         return usageStatus;
-    }
-    if (isRemote(server)) {
-        dialogs.runAlert(Messages::error(
-            "Copying to a server on another computer is not available in this build.", server));
-        return 1;
     }
     if (isArchive(platform.files, saves)) {
         auto worlds = readArchive(saves, dialogs);
@@ -271,5 +260,6 @@ int main(int argc, char* argv[]) {
     // Listing writes nothing, and an interrupt simply ends it; a copy stops cleanly instead.
     catchStopSignals();
     const std::string server = arguments->server.value_or(settings.serverFolder());
-    return copy({files, prefs, dialogs}, dialogs, *arguments, saves, server);
+    TerminalPrompts prompts(arguments->acceptNewHostKey);
+    return copy({files, prefs, dialogs, &prompts}, dialogs, *arguments, saves, server);
 }
