@@ -377,7 +377,12 @@ private slots:
                  std::string("level-name=new\n"));
         QVERIFY(!folder->readTextFile("server.properties", 5));
         fs::create_symlink("/etc/hostname", root / "link.properties");
+        fs::create_symlink("../" + root.filename().string() + "/server.properties",
+                           root / "around.properties");
+        fs::create_symlink("server.properties", root / "in.properties");
         QVERIFY(!folder->readTextFile("link.properties", 100));
+        QVERIFY(!folder->readTextFile("around.properties", 100));
+        QCOMPARE(folder->readTextFile("in.properties", 100)->text, std::string("level-name=new\n"));
         fs::rename(root / "server.properties", root / ".plovermantle-old-server.properties");
         QCOMPARE(folder->readTextFile("server.properties", 100)->text,
                  std::string("level-name=new\n"));

@@ -847,7 +847,7 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
         std::string resolved = target;
         ssh_string_free_char(target);
         const std::string root = destination_.path == "/" ? std::string() : destination_.path;
-        if (resolved.front() == '/') {
+        if (!resolved.empty() && resolved.front() == '/') {
             if (resolved.rfind(root + '/', 0) != 0) {
                 resolved.clear();
             } else {
