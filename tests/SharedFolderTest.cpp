@@ -73,8 +73,8 @@ private slots:
         const Layout dangling{"l:server/server.properties.backup>../other/new"};
         const Layout key{"f:other/id_key=KEY", "m:other/id_key=0600",
                          "l:server/server.properties>../other/id_key"};
-        const Layout hop{"f:other/real=" + old, "l:other/hop>real",
-                         "l:server/server.properties>../other/hop"};
+        const Layout hop{"f:server/real=" + old, "l:server/hop>real",
+                         "l:server/server.properties>hop"};
         const Layout shared{"f:shared=" + old, "m:shared=0640",
                             "l:server/server.properties>../shared"};
         const auto row = [](const std::string& name, const Planted& c) {
@@ -83,8 +83,7 @@ private slots:
         row("backup is a link out", {"World", toVictim, told, copied, old});
         row("backup is a dangling link", {"World", dangling, told, copied, old});
         row("another user's link", {"World", key, unread, "KEY", {}, read + "a sym*", foreign});
-        row("own link to a link",
-            {"World", hop, unread, old, {}, "read @/server/../other/hop: a sym*"});
+        row("own link to a link", {"World", hop, unread, old, {}, "read @/server/hop: a sym*"});
         row("own link out of the folder", {"World",
                                            shared,
                                            unread,
