@@ -1,7 +1,7 @@
 // plovermantle-cli run as a script runs it, against a real saves folder and server folder: what it
 // prints, what it leaves in the server folder, and the exit status that tells the script so.
-#include "LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
