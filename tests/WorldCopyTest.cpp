@@ -91,16 +91,18 @@ const Layout surroundings{"f:taken/World/level.dat=old",
                           "f:outer/World/saves/World/a=a",
                           "f:server/.plovermantle-staging-Lf0000/World/a=half"};
 
-// The scene without our working folders, checked on their own, or the server folder's own time,
-// which even a copy that fails touches; with `server` false, without all of the server folder.
-Snapshot disk(const CopyScene& scene, bool server = true) {
-    const std::string folder = scene.server.lexically_relative(scene.root).string();
-    Snapshot items = snapshotTree(scene.root);
+// The tree at `root` without our working folders, checked on their own, and without the time of
+// `folder`, which even a copy that fails touches; with `inside` false, without all of `folder`.
+Snapshot disk(const fs::path& root, const std::string& folder = "", bool inside = true) {
+    Snapshot items = snapshotTree(root);
     std::erase_if(items, [&](const auto& item) {
         return item.first == folder || item.first.find(".plovermantle-") != std::string::npos ||
-               (!server && item.first.starts_with(folder + "/"));
+               (!inside && item.first.starts_with(folder + "/"));
     });
     return items;
+}
+Snapshot disk(const CopyScene& scene, bool server = true) {
+    return disk(scene.root, scene.server.lexically_relative(scene.root).string(), server);
 }
 
 // What the Trash holds, by the name each item had where it came from.
@@ -157,13 +159,6 @@ void lockAsTheGame(QFile& file) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     QVERIFY(file.open(QIODevice::ReadWrite) && ::fcntl(file.handle(), F_OFD_SETLK, &lock) == 0);
-}
-
-// The items of a folder, without the folder's own time, which the copy lock touches.
-Snapshot contents(const fs::path& folder) {
-    Snapshot items = snapshotTree(folder);
-    items.erase("");
-    return items;
 }
 
 // A copy lock left by a crash on another computer sharing the folder.
@@ -402,18 +397,10 @@ private slots:
                 QVERIFY2(failed.operation == "removeTree" ||
                              (crashs && (clearing == 0 || (n > 0 && n <= clearing))),
                          where);
-                const auto theirs = [&] {
-                    Snapshot items = snapshotTree(s.server);
-                    std::erase_if(items, [](const auto& item) {
-                        return item.first.empty() ||
-                               item.first.starts_with(".plovermantle-staging");
-                    });
-                    return items;
-                };
-                const Snapshot now = theirs();
+                const Snapshot now = disk(s.server);
                 const auto folder = LocalServerFolder::open(s.server.string());
                 recoverLeftovers(*folder);
-                QVERIFY2(workingFoldersIn(s.server).empty() && theirs() == now, where);
+                QVERIFY2(workingFoldersIn(s.server).empty() && disk(s.server) == now, where);
             }
         }
     }
@@ -658,7 +645,7 @@ private slots:
         QFETCH(LockCase, c);
         CopyScene s;
         buildTree(s.root, c.layout);
-        const Snapshot before = contents(s.server);
+        const Snapshot before = disk(s.server);
         QFile lock(QString::fromStdString((s.root / c.held / "session.lock").string()));
         if (!c.held.empty() && !c.atFlush) {
             lockAsTheGame(lock);
@@ -685,7 +672,7 @@ private slots:
         } else if (c.alerts.back() == worldCopied) {
             QCOMPARE(snapshotTree(s.server / "World"), snapshotTree(s.saves / "World"));
         } else {
-            QCOMPARE(contents(s.server), before);
+            QCOMPARE(disk(s.server), before);
         }
         QVERIFY(!fs::exists(fs::symlink_status(s.root / "victim")));
         // The holder is named: by its process here, or as another computer's.
