@@ -108,23 +108,6 @@ private slots:
         QCOMPARE(::chmod(root.c_str(), 0755), 0);
     }
 
-    // Every kind of item a world holds arrives as it was, less what never belongs in a world (a
-    // pipe, set-id and sticky bits), and a recount finds what the source announced.
-    void copiesAWorldWhole() {
-        Layout world = sampleWorld;
-        world.insert(world.end(), {"f:setid=x", "m:setid=07755"});
-        buildTree(root / "World", world);
-        auto folder = openServer();
-        QCOMPARE(copyWorld(root / "World", *folder, "World"), WorldSource::SendResult::Sent);
-        QCOMPARE(modeOf(server / "World/setid"), mode_t{0755});
-        Snapshot expected = snapshotTree(root / "World"); // pipes are left out of it
-        Snapshot copied = snapshotTree(server / "World");
-        expected.erase("setid");
-        copied.erase("setid");
-        QCOMPARE(copied, expected);
-        QCOMPARE(folder->countTree("World"), LocalWorldSource::open(root / "World")->totals());
-    }
-
     // A file from a source with no descriptor (an archive) arrives whole through its reader, in
     // pieces of any size; told to stop, the sink stops with no failure to tell.
     void writesFromAReader_data() {
@@ -428,59 +411,6 @@ private slots:
             QCOMPARE(folder->breakLock(".plovermantle.lock"), broken);
             QCOMPARE(fs::exists(file), !broken);
         }
-    }
-
-    // server.properties and its like: read within bounds, through the user's own link only when it
-    // stays inside the folder, never through a pipe, and replaced without following a link or
-    // leaving a temporary file behind.
-    void readsAndWritesTextFiles_data() {
-        QTest::addColumn<Layout>("layout");
-        QTest::addColumn<std::optional<std::string>>("read");
-        QTest::addColumn<bool>("foreign"); // the link is another account's
-        const std::string big(2000, 'x');
-        const auto row = [](const char* name, Layout layout, std::optional<std::string> read,
-                            bool foreign = false) {
-            QTest::newRow(name) << layout << read << foreign;
-        };
-        row("a file", {"f:server/p=level-name=a"}, "level-name=a");
-        row("too large", {"f:server/p=" + big}, std::nullopt);
-        row("a pipe", {"p:server/p"}, std::nullopt);
-        row("not UTF-8", {"f:server/p=caf\xe9"}, std::nullopt);
-        row("own link inside", {"f:server/real=s", "l:server/p>real"}, "s");
-        row("own link out", {"f:shared=s", "l:server/p>../shared"}, std::nullopt);
-        row("another account's link", {"f:shared=s", "l:server/p>../shared"}, std::nullopt, true);
-        row("link on the way", {"f:elsewhere/p=e", "l:server/sub>../elsewhere"}, std::nullopt);
-    }
-
-    void readsAndWritesTextFiles() {
-        QFETCH(Layout, layout);
-        QFETCH(std::optional<std::string>, read);
-        QFETCH(bool, foreign);
-        if (foreign && ::geteuid() != 0) {
-            QSKIP("handing a link to another account needs root");
-        }
-        buildTree(root, layout);
-        if (foreign) {
-            QCOMPARE(::lchown((server / "p").c_str(), serverUser, serverUser), 0);
-        }
-        const std::string name = fs::exists(server / "sub") ? "sub/p" : "p";
-        auto folder = openServer();
-        const auto text = folder->readTextFile(name, 1000);
-        QCOMPARE(text ? std::optional(text->text) : std::nullopt, read);
-        QCOMPARE(folder->takeFailure().has_value(), !read.has_value());
-        ItemInfo like;
-        like.permissions = 0640;
-        like.group = static_cast<std::uint32_t>(::getegid());
-        const bool written = folder->writeFileAtomically(name, "new", like);
-        QCOMPARE(written, name == "p");
-        if (written) {
-            QCOMPARE(readFile(server / "p"), std::string("new"));
-            QCOMPARE(modeOf(server / "p"), mode_t{0640});
-            QVERIFY(std::ranges::none_of(entries(server),
-                                         [](const std::string& e) { return e.starts_with('.'); }));
-        }
-        QVERIFY(!fs::exists(root / "shared") || readFile(root / "shared") == "s");
-        QVERIFY(!fs::exists(root / "elsewhere/p") || readFile(root / "elsewhere/p") == "e");
     }
 };
 
