@@ -158,17 +158,17 @@ private slots:
         QTest::addColumn<Layout>("layout");
         QTest::addColumn<Layout>("foreign"); // handed to the server's account
         QTest::addColumn<Layout>("left");    // what is still there after
+        const auto row = [](const char* name, uid_t user, Layout layout, Layout foreign,
+                            Layout left) {
+            QTest::newRow(name) << user << layout << foreign << left;
+        };
         const Layout readOnly{"f:top/ro/f=x", "m:top/ro=0555", "d:top/none"};
-        QTest::newRow("own, with read-only and closed folders")
-            << desktopUser << readOnly << Layout{} << Layout{};
-        QTest::newRow("another account's leftover")
-            << desktopUser << Layout{"f:top/a=x", "m:top=0777"} << Layout{"top", "top/a"}
-            << Layout{"top", "top/a"};
-        QTest::newRow("another account's file in ours")
-            << desktopUser << Layout{"f:top/mine=x", "f:top/theirs=y"} << Layout{"top/theirs"}
-            << Layout{"top", "top/theirs"};
-        QTest::newRow("root's, given to the server")
-            << uid_t{0} << readOnly << Layout{"top/ro", "top/ro/f"} << Layout{};
+        row("own, with read-only and closed folders", desktopUser, readOnly, {}, {});
+        row("another account's leftover", desktopUser, {"f:top/a=x", "m:top=0777"},
+            {"top", "top/a"}, {"top", "top/a"});
+        row("another account's file in ours", desktopUser, {"f:top/mine=x", "f:top/theirs=y"},
+            {"top/theirs"}, {"top", "top/theirs"});
+        row("root's, given to the server", 0, readOnly, {"top/ro", "top/ro/f"}, {});
     }
 
     void removesOnlyOwnItems() {
@@ -295,10 +295,13 @@ private slots:
     void refusesASourceThatChanges_data() {
         QTest::addColumn<int>("change"); // 0 none, 1 a file grows, 2 a file is rewritten, 3 locked
         QTest::addColumn<WorldSource::SendResult>("result");
-        QTest::newRow("untouched") << 0 << WorldSource::SendResult::Sent;
-        QTest::newRow("a file grows") << 1 << WorldSource::SendResult::SourceChanged;
-        QTest::newRow("a file is rewritten") << 2 << WorldSource::SendResult::SourceChanged;
-        QTest::newRow("the game opens it") << 3 << WorldSource::SendResult::SourceChanged;
+        using enum WorldSource::SendResult;
+        for (const auto& [name, change, result] : {std::tuple("untouched", 0, Sent),
+                                                   {"a file grows", 1, SourceChanged},
+                                                   {"a file is rewritten", 2, SourceChanged},
+                                                   {"the game opens it", 3, SourceChanged}}) {
+            QTest::newRow(name) << change << result;
+        }
     }
 
     void refusesASourceThatChanges() {
@@ -366,19 +369,19 @@ private slots:
         QTest::addColumn<LockOutcome>("outcome");
         QTest::addColumn<std::string>("holderHost");
         QTest::addColumn<bool>("broken");
+        const auto row = [](const char* name, std::string existing, LockOutcome outcome,
+                            std::string host, bool broken) {
+            QTest::newRow(name) << existing << outcome << host << broken;
+        };
         const std::string here = hostName();
-        QTest::newRow("free") << std::string() << LockOutcome::Taken << std::string() << true;
-        QTest::newRow("held here")
-            << std::string("live") << LockOutcome::HeldElsewhere << here << false;
-        QTest::newRow("left here") << "host=" + here + "\npid=1\nsince=2026-01-01T00:00:00Z\n"
-                                   << LockOutcome::Taken << std::string() << true;
-        QTest::newRow("left elsewhere")
-            << std::string("host=elsewhere\npid=7\nsince=2026-01-01T00:00:00Z\n")
-            << LockOutcome::HeldElsewhere << std::string("elsewhere") << true;
-        QTest::newRow("unreadable")
-            << std::string("\x01\x02") << LockOutcome::HeldElsewhere << std::string() << true;
-        QTest::newRow("a link") << std::string("link") << LockOutcome::Failed << std::string()
-                                << false;
+        const std::string since = "\nsince=2026-01-01T00:00:00Z\n";
+        using enum LockOutcome;
+        row("free", "", Taken, "", true);
+        row("held here", "live", HeldElsewhere, here, false);
+        row("left here", "host=" + here + "\npid=1" + since, Taken, "", true);
+        row("left elsewhere", "host=elsewhere\npid=7" + since, HeldElsewhere, "elsewhere", true);
+        row("unreadable", "\x01\x02", HeldElsewhere, "", true);
+        row("a link", "link", Failed, "", false);
     }
 
     void copyLock() {

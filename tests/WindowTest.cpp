@@ -276,21 +276,14 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("chosenByDown");
-        QTest::newRow("nothing typed") << ""
-                                       << "Crème Brûlée (cafe), Castle (New World), Zed"
-                                       << "cafe";
-        QTest::newRow("any letter case") << "CRÈME"
-                                         << "Crème Brûlée (cafe)"
-                                         << "cafe";
-        QTest::newRow("without accents") << "creme brulee"
-                                         << "Crème Brûlée (cafe)"
-                                         << "cafe";
-        QTest::newRow("by folder name") << "new w"
-                                        << "Castle (New World)"
-                                        << "New World";
-        QTest::newRow("no match") << "nether"
-                                  << "No world’s name or folder holds “nether”."
-                                  << "";
+        const auto row = [](const char* name, QString typed, QString place, QString chosen) {
+            QTest::newRow(name) << typed << place << chosen;
+        };
+        row("nothing typed", "", "Crème Brûlée (cafe), Castle (New World), Zed", "cafe");
+        row("any letter case", "CRÈME", "Crème Brûlée (cafe)", "cafe");
+        row("without accents", "creme brulee", "Crème Brûlée (cafe)", "cafe");
+        row("by folder name", "new w", "Castle (New World)", "New World");
+        row("no match", "nether", "No world’s name or folder holds “nether”.", "");
     }
 
     void findsWorldsAsYouType() {
@@ -335,14 +328,13 @@ private slots:
         QTest::addColumn<QString>("saves"); // what the saves folder is
         QTest::addColumn<QString>("place");
         const QString path = QString::fromStdString(defaultSavesFolder());
-        QTest::newRow("missing") << ""
-                                 << "There is no folder at " + path + ". [Choose]";
-        QTest::newRow("empty") << "d:"
-                               << "There are no worlds in " + path + ". [Choose]";
-        QTest::newRow("only files") << "f:notes.txt=x"
-                                    << "There are no worlds in " + path + ". [Choose]";
-        QTest::newRow("a world") << "d:World"
-                                 << "World";
+        const auto row = [](const char* name, QString saves, QString place) {
+            QTest::newRow(name) << saves << place;
+        };
+        row("missing", "", "There is no folder at " + path + ". [Choose]");
+        row("empty", "d:", "There are no worlds in " + path + ". [Choose]");
+        row("only files", "f:notes.txt=x", "There are no worlds in " + path + ". [Choose]");
+        row("a world", "d:World", "World");
     }
 
     void saysWhyNoWorldShows() {
