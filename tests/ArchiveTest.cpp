@@ -2,8 +2,8 @@
 // server folder, and every archive that must be refused before anything is written.
 #include "worlds/Archive.h"
 
-#include "LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
 
 #include <QTemporaryDir>

@@ -38,6 +38,18 @@ bool isOwnName(std::string name) {
            name.starts_with(propsTemporaryPrefix);
 }
 
+// Why the world's name cannot be used in the server folder, if it cannot.
+std::optional<Alert> nameProblem(const std::string& name) {
+    if (!isUsableName(name) || isOwnName(name)) {
+        return Messages::badWorldName;
+    }
+    // The name goes into server.properties, which the server reads as text.
+    if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
+        return Messages::worldNameNotUtf8;
+    }
+    return std::nullopt;
+}
+
 bool sameItem(const ItemInfo& a, const ItemInfo& b) {
     return a.kind != ItemKind::Missing && b.kind != ItemKind::Missing && a.device == b.device &&
            a.inode == b.inode;
@@ -141,12 +153,8 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
         return CopyOutcome::Failed;
     };
 
-    if (!isUsableName(name) || isOwnName(name)) {
-        return fail(Messages::badWorldName);
-    }
-    // The name goes into server.properties, which the server reads as text.
-    if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
-        return fail(Messages::worldNameNotUtf8);
+    if (const auto problem = nameProblem(name)) {
+        return fail(*problem);
     }
     folder.takeFailure();
     const auto top = folder.itemInfo("");
@@ -300,6 +308,12 @@ CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
 CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
                         const std::string& savesFolder, const std::string& worldName,
                         ExistingWorld existing) {
+    // Checked before the name is joined to the saves folder: "..", "" or "server.properties"
+    // would open another folder, or none, and the user would be told the wrong reason.
+    if (const auto problem = nameProblem(worldName)) {
+        platform.dialogs.runAlert(*problem);
+        return CopyOutcome::Failed;
+    }
     FileFailure why;
     const auto source = LocalWorldSource::open(joinPath(savesFolder, worldName), &why);
     if (!source) {
