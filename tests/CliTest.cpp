@@ -144,7 +144,7 @@ private slots:
             {{"copy", "world", "--saves", "@/backup.tar.gz", "--to", "@/server", "--replace"},
              {"f:server/world/old=o", "f:server/world_nether/old=o"},
              0,
-             exists + copied,
+             copied,
              "",
              {"server.properties", "server.properties.backup", "world", "world_nether",
               "world_the_end"},

@@ -327,15 +327,42 @@ WorldList::~WorldList() {
 }
 
 void WorldList::show(const std::string& savesFolder) {
-    if (savesFolder != savesFolder_) {
+    if (savesFolder != savesFolder_ || archive_) {
         read_.clear(); // what was read of another folder's worlds says nothing of these
         view_.clearSelection();
     }
     savesFolder_ = savesFolder;
+    archive_ = false;
     refresh();
 }
 
+void WorldList::showArchive(const std::vector<ArchiveWorld>& worlds) {
+    stopReading();
+    ++generation_; // what a reading of the saves folder still sends is for another list
+    settle_.stop();
+    for (const QStringList& paths : {watcher_.directories(), watcher_.files()}) {
+        if (!paths.isEmpty()) {
+            watcher_.removePaths(paths);
+        }
+    }
+    archive_ = true;
+    readPending_ = false;
+    view_.clearSelection();
+    read_.clear();
+    std::vector<std::string> names;
+    for (const ArchiveWorld& world : worlds) {
+        read_[world.name] = Details{world.level, {}, {}, world.totals.bytes};
+        names.push_back(world.name);
+    }
+    fill(ordered(names));
+    complete_ = true;
+    emit completed();
+}
+
 void WorldList::refresh() {
+    if (archive_) {
+        return; // an archive's worlds are read again only when it is opened again
+    }
     const std::vector<std::string> folders = listWorlds(files_, savesFolder_);
     // Forget the worlds that are gone; the others show what was read of them till read again.
     std::unordered_map<std::string, Details> kept;
