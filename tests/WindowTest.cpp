@@ -627,6 +627,10 @@ private slots:
         app.launch();
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QString::fromStdString(archive.string()))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&app.window(), &enter);
+        QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&app.window(), &drop);
         QTRY_COMPARE(app.interface.controller().archive(), archive.string());
