@@ -192,7 +192,7 @@ void MainController::useArchive(const std::string& path) {
     archivePath_ = path;
     archiveWorlds_ = std::move(*found);
     if (worlds_) {
-        worlds_->showArchive(archiveWorlds_);
+        worlds_->showArchive(path, archiveWorlds_);
     }
     describeSource();
 }
@@ -256,7 +256,7 @@ void MainController::listSavesFolders() {
     const auto addItem = [&](const QString& label, const std::string& path) {
         auto* item = new QAction(menuText(label), group);
         item->setCheckable(true);
-        item->setChecked(isInUse(path));
+        item->setChecked(archivePath_.empty() && isInUse(path));
         item->setToolTip(shownPath(path));
         connect(item, &QAction::triggered, this, [this, path] { useSavesFolder(path); });
         items << item;

@@ -336,7 +336,7 @@ void WorldList::show(const std::string& savesFolder) {
     refresh();
 }
 
-void WorldList::showArchive(const std::vector<ArchiveWorld>& worlds) {
+void WorldList::showArchive(const std::string& archive, const std::vector<ArchiveWorld>& worlds) {
     stopReading();
     ++generation_; // what a reading of the saves folder still sends is for another list
     settle_.stop();
@@ -349,9 +349,11 @@ void WorldList::showArchive(const std::vector<ArchiveWorld>& worlds) {
     readPending_ = false;
     view_.clearSelection();
     read_.clear();
+    archiveFolders_.clear();
     std::vector<std::string> names;
     for (const ArchiveWorld& world : worlds) {
         read_[world.name] = Details{world.level, {}, {}, world.totals.bytes};
+        archiveFolders_[world.name] = archive + (world.path.empty() ? "" : ": " + world.path);
         names.push_back(world.name);
     }
     fill(ordered(names));
@@ -506,7 +508,10 @@ QString WorldList::toolTip(const std::string& folder) const {
     const auto found = read_.find(folder);
     const LevelSummary* level =
         found != read_.end() && found->second.level ? &*found->second.level : nullptr;
-    const QString path = QDir::toNativeSeparators(qtName(joinPath(savesFolder_, folder)));
+    const auto inArchive = archive_ ? archiveFolders_.find(folder) : archiveFolders_.end();
+    const QString path = inArchive != archiveFolders_.end()
+                             ? qtName(inArchive->second)
+                             : QDir::toNativeSeparators(qtName(joinPath(savesFolder_, folder)));
     QStringList tip{isolated(level != nullptr && level->name && !level->name->empty()
                                  ? QString::fromStdU16String(*level->name)
                                  : qtName(folder)),

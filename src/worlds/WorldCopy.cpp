@@ -277,7 +277,9 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     case PlaceResult::InUse:
         return fail(Messages::serverRunsWorld);
     case PlaceResult::SourceChanged:
-        return fail(Messages::worldChangedWhileCopied);
+        // Only a folder of this computer is one the game could have opened.
+        return fail(source.localPath() ? Messages::worldChangedWhileCopied
+                                       : Messages::archiveChangedWhileCopied);
     case PlaceResult::Stopped:
         return CopyOutcome::Cancelled;
     }
