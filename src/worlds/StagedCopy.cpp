@@ -237,7 +237,7 @@ public:
         TransferItem routed = item;
         routed.relativePath = inside;
         if (!inside.empty()) {
-            return top->sink->makeFolder(routed);
+            return top->sink ? top->sink->makeFolder(routed) : refuse(item); // parents first
         }
         if (top->sink) {
             return refuse(item); // the same item twice
