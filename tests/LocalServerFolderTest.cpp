@@ -52,19 +52,26 @@ mode_t modeOf(const fs::path& path) {
 WorldSource::SendResult copyWorld(const fs::path& world, LocalServerFolder& folder,
                                   const std::string& name, const OwnershipPlan& plan = {},
                                   const std::function<void(const TransferItem&)>& meddle = {}) {
+    // The source names its items under the world's folder name; the sink's tree is that folder.
     struct Meddling : TreeSink {
         TreeSink& sink;
         const std::function<void(const TransferItem&)>& meddle;
         Meddling(TreeSink& s, const std::function<void(const TransferItem&)>& m)
             : sink(s), meddle(m) {}
-        bool makeFolder(const TransferItem& item) override { return sink.makeFolder(item); }
-        bool makeLink(const TransferItem& item) override { return sink.makeLink(item); }
+        static TransferItem own(TransferItem item) {
+            const auto slash = item.relativePath.find('/');
+            item.relativePath =
+                slash == std::string::npos ? std::string() : item.relativePath.substr(slash + 1);
+            return item;
+        }
+        bool makeFolder(const TransferItem& item) override { return sink.makeFolder(own(item)); }
+        bool makeLink(const TransferItem& item) override { return sink.makeLink(own(item)); }
         bool finish() override { return sink.finish(); }
         bool writeFile(const TransferItem& item, FileContent& content,
                        const ContentProgress& progress) override {
-            const bool written = sink.writeFile(item, content, progress);
+            const bool written = sink.writeFile(own(item), content, progress);
             if (meddle) {
-                meddle(item);
+                meddle(own(item));
             }
             return written;
         }

@@ -9,6 +9,7 @@
 #include "app/WorldList.h"
 #include "settings/Settings.h"
 #include "support/LevelDatWriter.h"
+#include "support/ArchiveWriter.h"
 #include "support/TestApp.h"
 
 #include <QTest>
@@ -481,6 +482,44 @@ private slots:
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));
+    }
+
+    // An archive dropped on the window lists its worlds by their names in level.dat, the source
+    // line names it, and Copy deploys the chosen one from it; a saves folder puts the list back.
+    void copiesFromADroppedArchive() {
+        const fs::path server = home / "server";
+        buildTree(server, {"f:server.properties=level-name=world\n"});
+        const fs::path archive = home / "Downloads/Sky Map.zip";
+        writeFile(
+            archive,
+            makeArchive("zip", {"f:Sky Map/MyMap/level.dat=" +
+                                    gzip(LevelDatWriter::levelNbt("Sky", 0, 0, false, "1.21")),
+                                "f:Sky Map/MyMap/region/r.0.0.mca=r"}));
+        Testing::TestApp app;
+        app.interface.controller().settings().setServerFolder(server.string());
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(archive.string()))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&app.window(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&app.window(), &drop);
+        QTRY_COMPARE(app.interface.controller().archive(), archive.string());
+        auto& list = app.find<QListView>("worldList");
+        QCOMPARE(list.model()->rowCount(), 1);
+        QCOMPARE(list.model()->index(0, 0).data().toString(), QStringLiteral("Sky"));
+        QCOMPARE(app.find<QToolButton>("savesSourceButton").text(), QStringLiteral("Sky Map.zip"));
+        app.interface.controller().worlds()->select("MyMap");
+        app.interface.controller().copy();
+        QCOMPARE(app.dialogs.alerts, Alerts{worldCopied});
+        QCOMPARE(readFile(server / "MyMap/region/r.0.0.mca"), std::string("r"));
+        QCOMPARE(readFile(server / "server.properties"), std::string("level-name=MyMap\n"));
+        app.interface.controller().useSavesFolder(defaultSavesFolder());
+        QCOMPARE(app.interface.controller().archive(), std::string());
+        QCOMPARE(list.model()->rowCount(), 0);
     }
 
     // The chooser opens where the user is: the folder in use, the nearest one left above it, or

@@ -15,7 +15,6 @@
 #include <QString>
 #include <iostream>
 #include <map>
-#include <sys/statvfs.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Cli;
@@ -182,15 +181,6 @@ int list(FileSystem& files, TerminalDialogs& dialogs, const std::string& saves) 
     return 0;
 }
 
-// The bytes free for the world in the server folder: what an archive may unpack there.
-std::uint64_t freeSpace(const std::string& folder) {
-    struct statvfs status {};
-    if (::statvfs(folder.c_str(), &status) != 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
-}
-
 // "host:path" or "user@host:path", as scp writes them; a local path with a colon starts with "/"
 // or "./".
 bool isRemote(const std::string& server) {
@@ -223,8 +213,8 @@ int copy(Platform platform, TerminalDialogs& dialogs, const Arguments& arguments
                 saves + ": " + arguments.world));
             return 1;
         }
-        ArchiveWorldSource source({.path = saves, .bytes = {}, .name = saves}, worlds->front(),
-                                  {.maxBytes = freeSpace(server)});
+        // The server folder's free space caps what is unpacked, once it is open.
+        ArchiveWorldSource source({.path = saves, .bytes = {}, .name = saves}, worlds->front(), {});
         return exitStatus(deployWorld(platform, dialogs, source, server));
     }
     const auto world = platform.files.itemInfo(saves + "/" + arguments.world);

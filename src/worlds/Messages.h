@@ -57,6 +57,9 @@ inline const Alert serverFolderUnusable =
 inline const Alert worldChangedWhileCopied =
     error("The world was opened in the game while it was being copied. Save and quit to the title "
           "screen, then copy it again.");
+inline const Alert archiveChangedWhileCopied =
+    error("The archive changed while the world was being copied from it. Open it again, then copy "
+          "the world again.");
 inline const Alert noServerProperties{
     .buttons = {"Copy", "Cancel"},
     .messageText = "No server.properties",

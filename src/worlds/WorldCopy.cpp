@@ -3,6 +3,7 @@
 #include "platform/LocalServerFolder.h"
 #include "platform/LocalWorldSource.h"
 #include "platform/Paths.h"
+#include "worlds/Archive.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
@@ -267,8 +268,14 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     switch (placed.result) {
     case PlaceResult::Placed:
         break;
-    case PlaceResult::CopyFailed:
-        return fail(Messages::unableToCopy);
+    case PlaceResult::CopyFailed: {
+        // An archive refused while it was unpacked says why in its own words.
+        const auto failure = folder.takeFailure();
+        const auto refusal = failure ? archiveRefusal(*failure) : std::nullopt;
+        dialogs.runAlert(refusal ? *refusal
+                                 : Messages::withDetails(Messages::unableToCopy, failure));
+        return CopyOutcome::Failed;
+    }
     case PlaceResult::ReplaceFailed: {
         Alert alert = Messages::withDetails(Messages::unableToReplace, folder.takeFailure());
         alert.details += (alert.details.empty() || kept.empty() ? "" : "\n") + kept;
@@ -278,7 +285,9 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     case PlaceResult::InUse:
         return fail(Messages::serverRunsWorld);
     case PlaceResult::SourceChanged:
-        return fail(Messages::worldChangedWhileCopied);
+        // Only a folder of this computer is one the game could have opened.
+        return fail(source.localPath() ? Messages::worldChangedWhileCopied
+                                       : Messages::archiveChangedWhileCopied);
     case PlaceResult::Stopped:
         return CopyOutcome::Cancelled;
     }
