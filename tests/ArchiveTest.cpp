@@ -3,8 +3,8 @@
 #include "worlds/Archive.h"
 
 #include "support/ArchiveWriter.h"
-#include "support/LevelDatWriter.h"
 #include "support/CopyScene.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
 #include "worlds/Messages.h"
 #include "worlds/StagedCopy.h"

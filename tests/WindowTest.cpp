@@ -8,8 +8,8 @@
 #include "app/QtDialogs.h"
 #include "app/WorldList.h"
 #include "settings/Settings.h"
-#include "support/LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestApp.h"
 
 #include <QTest>
