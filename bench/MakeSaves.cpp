@@ -3,7 +3,7 @@
 //
 // Usage: plovermantle_make_saves SAVES_FOLDER COUNT | SAVES_FOLDER --demo
 
-#include "LevelDatWriter.h"
+#include "support/LevelDatWriter.h"
 
 #include <QColor>
 #include <QDateTime>

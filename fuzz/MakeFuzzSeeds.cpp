@@ -1,6 +1,6 @@
 // Writes the fuzzers' seeds: level.dat files as the game writes them, their NBT alone, and a few
 // server.properties texts, into the folders given as arguments.
-#include "LevelDatWriter.h"
+#include "support/LevelDatWriter.h"
 
 #include <fstream>
 #include <iostream>

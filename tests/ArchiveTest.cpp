@@ -2,9 +2,12 @@
 // server folder, and every archive that must be refused before anything is written.
 #include "worlds/Archive.h"
 
-#include "LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/CopyScene.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
+#include "worlds/Messages.h"
+#include "worlds/StagedCopy.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +16,7 @@
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
 using Layout = std::vector<std::string>;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -198,7 +202,75 @@ private slots:
                             : why ? describe(std::nullopt, *why)
                                   : sink.items;
         QCOMPARE(sent, c.sent);
-        QCOMPARE(sink.finished, result == WorldSource::SendResult::Sent);
+    }
+
+    // A server's set from an archive replaces the old set as one: when one of its items cannot take
+    // its place, the server folder has no room for it or the archive is replaced after it was
+    // listed, the old set is there as it was.
+    void deploysASetAllOrNothing_data() {
+        QTest::addColumn<std::string>("failingRename");
+        QTest::addColumn<std::uint64_t>("freeBytes");
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<Layout>("server");
+        QTest::addColumn<std::string>("alert");
+        const Layout old{"server.properties", "world", "world_nether"};
+        QTest::newRow("placed") << std::string() << UINT64_MAX << false
+                                << Layout{"server.properties", "server.properties.backup", "world",
+                                          "world_nether", "world_the_end"}
+                                << Messages::worldCopied.informativeText;
+        QTest::newRow("the world cannot take its place")
+            << std::string("/world") << UINT64_MAX << false << old
+            << Messages::unableToReplace.informativeText;
+        QTest::newRow("the End cannot take its place")
+            << std::string("/world_the_end") << UINT64_MAX << false << old
+            << Messages::unableToReplace.informativeText;
+        QTest::newRow("no room") << std::string() << std::uint64_t{1000} << false << old
+                                 << std::string(
+                                        "The world is larger than the free space in the server "
+                                        "folder.");
+        QTest::newRow("archive replaced") << std::string() << UINT64_MAX << true << old
+                                          << Messages::archiveChangedWhileCopied.informativeText;
+    }
+    void deploysASetAllOrNothing() {
+        QFETCH(std::string, failingRename);
+        QFETCH(std::uint64_t, freeBytes);
+        QFETCH(bool, replaced);
+        QFETCH(Layout, server);
+        QFETCH(std::string, alert);
+        CopyScene s;
+        struct Folder : FailingServerFolder {
+            std::uint64_t free = 0;
+            std::optional<std::uint64_t> freeBytes() override { return free; }
+        } folder;
+        folder.free = freeBytes;
+        buildTree(s.server, {"f:world/level.dat=old", "f:world_nether/DIM-1/n=old"});
+        const std::string bytes =
+            makeArchive("zip", {"f:b/world/level.dat=new", "f:b/world_nether/DIM-1/n=new",
+                                "z:b/world_the_end/DIM1/e=5000"});
+        const std::string path = (s.root / "b.zip").string();
+        writeFile(path, bytes);
+        const ArchiveInput input{.path = path, .bytes = {}, .name = "b.zip"};
+        FileFailure failure;
+        const auto worlds = findArchiveWorlds(input, {}, failure);
+        QVERIFY(worlds && worlds->size() == 1);
+        if (replaced) {
+            fs::remove(path);
+            writeFile(path, bytes);
+        }
+        ArchiveWorldSource source(input, worlds->front(), {});
+        const auto real = LocalServerFolder::open(s.server.string());
+        folder.real = real.get();
+        folder.failIf = [&](const FolderCall& call) {
+            return !failingRename.empty() && call.operation == "rename" &&
+                   call.path.starts_with(stagingFolderPrefix) && call.path.ends_with(failingRename);
+        };
+        copyWorld(s.platform, folder, source, "world", ExistingWorld::Replace);
+        QCOMPARE(entries(s.server), server);
+        QVERIFY(!s.dialogs.alerts.empty());
+        QCOMPARE(s.dialogs.alerts.back().informativeText, alert);
+        const bool placed = server.size() == 5;
+        QCOMPARE(readFile(s.server / "world_nether/DIM-1/n"), placed ? "new" : "old");
+        QCOMPARE(readFile(s.server / "world/level.dat"), placed ? "new" : "old");
     }
 
     // Refused before a byte is sent: a world whose headers announce more than the free space, an

@@ -1,7 +1,7 @@
 // plovermantle-cli run as a script runs it, against a real saves folder and server folder: what it
 // prints, what it leaves in the server folder, and the exit status that tells the script so.
-#include "LevelDatWriter.h"
 #include "support/ArchiveWriter.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
@@ -25,6 +25,7 @@ struct Run {
     std::string out = {};                  // standard output
     Layout server = {"server.properties"}; // what the server folder holds after
     std::string props = "level-name=world\n";
+    Layout files = {}; // "path=contents" in the server folder after, "!path" for one not there
 };
 
 std::string replaced(std::string text, const std::string& root) {
@@ -52,7 +53,6 @@ bool matches(std::string_view text, std::string_view pattern) {
 }
 
 const std::string copied = "World copied.: Be sure to restart the server.\n";
-const std::string exists = "World exists!: Do you want to replace?\n";
 const std::string usage = "Usage: plovermantle-cli list*";
 const Layout deployed = {"Alpha", "server.properties", "server.properties.backup"};
 const std::string pointed = "level-name=Alpha\n";
@@ -71,6 +71,11 @@ void makeScene(const fs::path& root) {
     writeFile(root / "maps.zip",
               makeArchive("zip", {"f:Download/MyMap/level.dat=" +
                                   gzip(levelNbt("Sky\tMap", 0, 0, false, "1.21"))}));
+    writeFile(root / "backup.tar.gz",
+              makeArchive("tar.gz", {"f:srv/world/level.dat=w", "f:srv/world_nether/DIM-1/n=new",
+                                     "f:srv/world_the_end/DIM1/e=new", "f:__MACOSX/._world=j"}));
+    writeFile(root / "Sky Island.zip", makeArchive("zip", {"f:level.dat=s", "f:region/r=r"}));
+    writeFile(root / "bomb.tar.gz", makeArchive("tar.gz", {"f:w/level.dat=b", "z:w/r=300000000"}));
 }
 
 void start(QProcess& process, const fs::path& root, const Layout& args) {
@@ -109,8 +114,8 @@ private slots:
                                     "leads outside its folder, “w/../../evil”.\nunpack @/bad.tar: "
                                     "w/../../evil: a path that leads outside the folder it is "
                                     "unpacked into\n";
-        const std::string unread = "Error!: Unable to read server.properties: *\nread "
-                                   "@/server/gone: *\n" +
+        const std::string unread = "Error!: The world was copied, but server.properties could not "
+                                   "be read, *\nread @/server/gone: *\n" +
                                    copied;
         const std::string noWorld =
             "Error!: The saves folder holds no world of that name.\n@/saves/Zeta\n";
@@ -126,9 +131,42 @@ private slots:
         row("copy", {alpha, {}, 0, copied, "", deployed, pointed});
         row("copy to the remembered folders",
             {{"copy", "Alpha"}, {settings}, 0, copied, "", deployed, pointed});
-        row("exists, no --replace", {alpha, old, 3, exists, "", {"Alpha", "server.properties"}});
+        row("copy from an archive, two folders deep",
+            {{"copy", "MyMap", "--saves", "@/maps.zip", "--to", "@/server"},
+             {},
+             0,
+             copied,
+             "",
+             {"MyMap", "server.properties", "server.properties.backup"},
+             "level-name=MyMap\n"});
+        row("a server's set from an archive replaces the old set together",
+            {{"copy", "world", "--saves", "@/backup.tar.gz", "--to", "@/server", "--replace"},
+             {"f:server/world/old=o", "f:server/world_nether/old=o"},
+             0,
+             copied,
+             "",
+             {"server.properties", "server.properties.backup", "world", "world_nether",
+              "world_the_end"},
+             "level-name=world\n",
+             {"world/level.dat=w", "world_nether/DIM-1/n=new", "world_the_end/DIM1/e=new",
+              "!world/old", "!world_nether/old", "!world/__MACOSX"}});
+        row("a level.dat at the archive's top takes the archive's name",
+            {{"copy", "Sky Island", "--saves", "@/Sky Island.zip", "--to", "@/server"},
+             {},
+             0,
+             copied,
+             "",
+             {"Sky Island", "server.properties", "server.properties.backup"},
+             "level-name=Sky Island\n",
+             {"Sky Island/level.dat=s", "Sky Island/region/r=r"}});
+        row("a bomb is refused before the server folder is touched",
+            {{"copy", "w", "--saves", "@/bomb.tar.gz", "--to", "@/server"},
+             {},
+             1,
+             "Error!: The archive cannot be used: it unpacks to far more than its own size*"});
+        row("exists, no --replace", {alpha, old, 3, "", "", {"Alpha", "server.properties"}});
         row("exists, --replace",
-            {with({"copy", "Alpha", "--replace"}), old, 0, exists + copied, "", deployed, pointed});
+            {with({"copy", "Alpha", "--replace"}), old, 0, copied, "", deployed, pointed});
         row("server.properties unreadable", {alpha,
                                              {"l:server/server.properties>gone"},
                                              4,
@@ -165,6 +203,15 @@ private slots:
         QCOMPARE(entries(root / "server"), c.server);
         if (fs::is_regular_file(root / "server/server.properties")) {
             QCOMPARE(readFile(root / "server/server.properties"), c.props);
+        }
+        for (const std::string& file : c.files) {
+            const auto equals = file.find('=');
+            if (file.starts_with('!')) {
+                QVERIFY2(!fs::exists(root / "server" / file.substr(1)), file.c_str());
+            } else {
+                QCOMPARE(readFile(root / "server" / file.substr(0, equals)),
+                         file.substr(equals + 1));
+            }
         }
     }
 

@@ -1,9 +1,7 @@
 // What comes from outside the app's control: the user's Trash, whatever shape it is in, and the
-// icon.png and instance.cfg files of worlds and launchers.
+// icon.png files of worlds.
 #include "platform/PosixFileSystem.h"
 #include "platform/Trash.h"
-#include "settings/InstanceConfig.h"
-#include "settings/SavesFolders.h"
 #include "support/TestSupport.h"
 #include "worlds/WorldDiscovery.h"
 
@@ -287,29 +285,6 @@ private slots:
         QVERIFY(icon.size() < 8192);
         QCOMPARE(QImage::fromData(bytes(icon)).convertToFormat(QImage::Format_ARGB32),
                  image.convertToFormat(QImage::Format_ARGB32));
-    }
-
-    // A launcher instance is named from the start of its instance.cfg, however long the file.
-    void readsTheStartOfInstanceCfg_data() {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QString>("name");
-        const QByteArray comments(100 * 1024, ';');
-        QTest::newRow("name, then 100 KiB") << "name=Pack\n" + comments << "Pack";
-        QTest::newRow("name past 64 KiB") << comments + "\nname=Pack\n"
-                                          << "inst";
-    }
-
-    void readsTheStartOfInstanceCfg() {
-        QFETCH(QByteArray, config);
-        QFETCH(QString, name);
-        QTemporaryDir dir;
-        const fs::path instances = dir.path().toStdString();
-        fs::create_directories(instances / "inst/minecraft/saves");
-        writeFile(instances / "inst/instance.cfg", config.toStdString());
-        PosixFileSystem files;
-        const auto found = findSavesFolders(files, {{Launcher::Prism, instances.string(), true}});
-        QCOMPARE(found.size(), std::size_t{1});
-        QCOMPARE(QString::fromStdString(found[0].instanceName), name);
     }
 };
 

@@ -1,12 +1,18 @@
 // A server folder on another computer: destinations as users write them, the host key and login
 // questions, and every primitive of the folder against a real sshd, with a shell and SFTP only.
+#include "platform/PosixFileSystem.h"
+#include "platform/QtPreferences.h"
 #include "platform/ssh/RemoteServerFolder.h"
 #include "support/SshdFixture.h"
+#include "support/TestSupport.h"
+#include "worlds/Messages.h"
+#include "worlds/WorldCopy.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -494,6 +500,113 @@ private slots:
 
     // A host that takes the connection and says nothing fails in the time given, or as soon as
     // the user stops it.
+    // The whole job, as the window and the command line run it: a new world, Replace keeping the
+    // old world and its Nether in the replaced folder, a running server refused, the question an
+    // SFTP-only host needs, Cancel mid-way, and the name written for both Java readers.
+    void remoteJob_data() {
+        QTest::addColumn<SshdFixture::Mode>("mode");
+        QTest::addColumn<QString>("world");
+        QTest::addColumn<bool>("old");
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<std::size_t>("cancelAt");
+        QTest::addColumn<int>("outcome");
+        using M = SshdFixture::Mode;
+        const auto out = [](CopyOutcome outcome) {
+            return static_cast<int>(outcome);
+        };
+        const std::size_t never = SIZE_MAX;
+        QTest::newRow("new") << M::Shell << "Café ☃" << false << false << never
+                             << out(CopyOutcome::Deployed);
+        QTest::newRow("replace") << M::Shell << "World" << true << false << never
+                                 << out(CopyOutcome::Deployed);
+        QTest::newRow("replace, SFTP only")
+            << M::SftpOnly << "World" << true << false << never << out(CopyOutcome::Deployed);
+        QTest::newRow("running") << M::Shell << "World" << true << true << never
+                                 << out(CopyOutcome::Failed);
+        QTest::newRow("cancelled") << M::Shell << "World" << true << false << std::size_t(3)
+                                   << out(CopyOutcome::Cancelled);
+        QTest::newRow("cancelled, SFTP only") << M::SftpOnly << "World" << false << false
+                                              << std::size_t(3) << out(CopyOutcome::Cancelled);
+    }
+
+    void remoteJob() {
+        QFETCH(SshdFixture::Mode, mode);
+        QFETCH(QString, world);
+        QFETCH(bool, old);
+        QFETCH(bool, running);
+        QFETCH(std::size_t, cancelAt);
+        QFETCH(int, outcome);
+        const std::string name = world.toStdString();
+        QTemporaryDir dir;
+        const fs::path root = dir.path().toStdString();
+        buildTree(root / "saves" / name, sampleWorld);
+        buildTree(root / "server", {"f:server.properties=motd=hi\nlevel-name=old\n"});
+        if (old) {
+            buildTree(root / "server",
+                      {"f:" + name + "/level.dat=old",
+                       "f:" + name + "/session.lock=", "f:" + name + "_nether/r=old"});
+        }
+        QProcess holder;
+        if (running) {
+            holder.start("perl", {"-e",
+                                  "use Fcntl; open(my $f, '+<', $ARGV[0]) or die; "
+                                  "my $l = pack('s s x4 q q l x4', F_WRLCK, 0, 0, 0, 0); "
+                                  "fcntl($f, F_SETLKW, $l) or die; $| = 1; print \"locked\\n\"; "
+                                  "sleep 60",
+                                  QString::fromStdString(root / "server" / name / "session.lock")});
+            QVERIFY(holder.waitForReadyRead(10000));
+        }
+        const Snapshot before = snapshotTree(root / "server");
+        PosixFileSystem files;
+        QtPreferences prefs(dir.filePath("prefs.ini"));
+        RecordingDialogs dialogs;
+        dialogs.cancelAfterCalls = cancelAt;
+        Platform platform{files, prefs, dialogs, &prompts_};
+        const std::string destination =
+            "ssh://127.0.0.1:" + std::to_string(fixture(mode).port()) + (root / "server").string();
+        const auto result = deployWorld(platform, destination, (root / "saves").string(), name);
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(static_cast<int>(result), outcome);
+        // The folder itself changes time as the copy lock comes and goes.
+        const auto withoutRoot = [](Snapshot snapshot) {
+            snapshot.erase("");
+            return snapshot;
+        };
+        if (result != CopyOutcome::Deployed) {
+            QCOMPARE(withoutRoot(snapshotTree(root / "server")), withoutRoot(before));
+            return;
+        }
+        // SFTP and tar keep times to the second, and SFTP cannot set a link's own time.
+        const auto toSeconds = [](Snapshot snapshot) {
+            for (auto& [item, state] : snapshot) {
+                state = QString::fromStdString(state)
+                            .replace(QRegularExpression("\\.\\d+ "), " ")
+                            .replace(QRegularExpression("^link (\\d+) \\d+ "), "link \\1 ")
+                            .toStdString();
+            }
+            return snapshot;
+        };
+        QCOMPARE(toSeconds(snapshotTree(root / "server" / name)),
+                 toSeconds(snapshotTree(root / "saves" / name)));
+        // Both Java readers find the folder: everything past ASCII is escaped.
+        const std::string props = readAll(root / "server/server.properties");
+        QVERIFY2(props.starts_with("motd=hi\nlevel-name=") &&
+                     std::ranges::all_of(props, [](char c) { return (c & 0x80) == 0; }),
+                 props.c_str());
+        QCOMPARE(readAll(root / "server/server.properties.backup"), "motd=hi\nlevel-name=old\n");
+        if (old) {
+            const auto kept = fs::directory_iterator(root / "server/.plovermantle-replaced");
+            const fs::path at = kept->path();
+            QCOMPARE(readAll(at / name / "level.dat"), "old");
+            QCOMPARE(readAll(at / (name + "_nether") / "r"), "old");
+            QVERIFY(!fs::exists(root / "server" / (name + "_nether")));
+        }
+        const bool askedAboutTheServer =
+            std::ranges::count(dialogs.alerts, Messages::serverRunningUnknown) == 1;
+        QCOMPARE(askedAboutTheServer, old && mode == SshdFixture::Mode::SftpOnly);
+    }
+
     void silentHost_data() {
         QTest::addColumn<bool>("stop");
         QTest::addColumn<QString>("reason");

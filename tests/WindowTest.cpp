@@ -5,13 +5,12 @@
 // instance's name read from its untrusted instance.cfg); the server folder and what its server
 // runs; what outlives a restart; a copy clicked through real message boxes; the progress of long
 // work; quitting.
-#include "LevelDatWriter.h"
 #include "app/QtDialogs.h"
 #include "app/WorldList.h"
-#include "settings/InstanceConfig.h"
 #include "settings/Settings.h"
+#include "support/ArchiveWriter.h"
+#include "support/LevelDatWriter.h"
 #include "support/TestApp.h"
-#include "worlds/LevelDat.h"
 
 #include <QTest>
 #include <QtWidgets>
@@ -28,8 +27,6 @@ using namespace Plovermantle::LevelDatWriter;
 using namespace std::literals;
 namespace fs = std::filesystem;
 using App = TestApp<>;
-using Read = std::optional<LevelSummary>;
-Q_DECLARE_METATYPE(Read)
 
 namespace {
 
@@ -144,20 +141,6 @@ QStringList menuShown(App& app) {
         shown << (item->isChecked() ? "[x] " : "") + item->text();
     }
     return shown;
-}
-
-// A root compound holding Data with `fields`.
-std::string data(const Nbt& fields) {
-    return Nbt().tag(10, "").tag(10, "Data").raw(fields.bytes).end().end().bytes;
-}
-
-// `depth` lists, or compounds, each inside the one before, in a root compound.
-std::string nested(int depth, bool lists) {
-    std::string nbt = lists ? "\x0a\0\0\x09\0\0"s : "\x0a\0\0"s;
-    for (int i = lists ? 1 : 0; i < depth; ++i) {
-        nbt += lists ? "\x09\0\0\0\x01"s : "\x0a\0\0"s;
-    }
-    return nbt + std::string(lists ? 6 : static_cast<std::size_t>(depth) + 1, '\0');
 }
 
 } // namespace
@@ -294,21 +277,14 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("place");
         QTest::addColumn<QString>("chosenByDown");
-        QTest::newRow("nothing typed") << ""
-                                       << "Crème Brûlée (cafe), Castle (New World), Zed"
-                                       << "cafe";
-        QTest::newRow("any letter case") << "CRÈME"
-                                         << "Crème Brûlée (cafe)"
-                                         << "cafe";
-        QTest::newRow("without accents") << "creme brulee"
-                                         << "Crème Brûlée (cafe)"
-                                         << "cafe";
-        QTest::newRow("by folder name") << "new w"
-                                        << "Castle (New World)"
-                                        << "New World";
-        QTest::newRow("no match") << "nether"
-                                  << "No world’s name or folder holds “nether”."
-                                  << "";
+        const auto row = [](const char* name, QString typed, QString place, QString chosen) {
+            QTest::newRow(name) << typed << place << chosen;
+        };
+        row("nothing typed", "", "Crème Brûlée (cafe), Castle (New World), Zed", "cafe");
+        row("any letter case", "CRÈME", "Crème Brûlée (cafe)", "cafe");
+        row("without accents", "creme brulee", "Crème Brûlée (cafe)", "cafe");
+        row("by folder name", "new w", "Castle (New World)", "New World");
+        row("no match", "nether", "No world’s name or folder holds “nether”.", "");
     }
 
     void findsWorldsAsYouType() {
@@ -353,14 +329,13 @@ private slots:
         QTest::addColumn<QString>("saves"); // what the saves folder is
         QTest::addColumn<QString>("place");
         const QString path = QString::fromStdString(defaultSavesFolder());
-        QTest::newRow("missing") << ""
-                                 << "There is no folder at " + path + ". [Choose]";
-        QTest::newRow("empty") << "d:"
-                               << "There are no worlds in " + path + ". [Choose]";
-        QTest::newRow("only files") << "f:notes.txt=x"
-                                    << "There are no worlds in " + path + ". [Choose]";
-        QTest::newRow("a world") << "d:World"
-                                 << "World";
+        const auto row = [](const char* name, QString saves, QString place) {
+            QTest::newRow(name) << saves << place;
+        };
+        row("missing", "", "There is no folder at " + path + ". [Choose]");
+        row("empty", "d:", "There are no worlds in " + path + ". [Choose]");
+        row("only files", "f:notes.txt=x", "There are no worlds in " + path + ". [Choose]");
+        row("a world", "d:World", "World");
     }
 
     void saysWhyNoWorldShows() {
@@ -431,20 +406,6 @@ private slots:
                  islandMark);
     }
 
-    // Only a regular file of at most the size asked for is read; a link is not followed.
-    void readsBoundedRegularFiles() {
-        const fs::path dir = fs::path(defaultSavesFolder()) / "files";
-        writeFile(dir / "file", "12345");
-        fs::create_symlink("file", dir / "link");
-        QCOMPARE(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-        const auto read = [&](const char* name, std::size_t max) {
-            return PosixFileSystem().readFile((dir / name).string(), max).value_or("refused");
-        };
-        QCOMPARE(read("file", 5), "12345");
-        QCOMPARE((std::vector{read("file", 4), read("link", 5), read("fifo", 5), read("nil", 5)}),
-                 std::vector<std::string>(4, "refused"));
-    }
-
     void findsTheLaunchersAndRemembersTheChosenOne() {
         const fs::path prism = home / "data/PrismLauncher/instances";
         const fs::path flatPrism =
@@ -496,92 +457,6 @@ private slots:
         QVERIFY(menuShown(app).contains("[x] " + QDir::toNativeSeparators(other.c_str())));
     }
 
-    void readsTheInstanceName_data() {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QString>("name"); // empty when there is none to use
-        QTest::newRow("BOM, CRLF, blanks")
-            << QByteArray("\xEF\xBB\xBF[General]\r\nname = Größe \r\n") << "Größe";
-        QTest::newRow("sections, last wins")
-            << QByteArray("name=First\nname=Second\n[Other]\nname=No\n") << "Second";
-        QTest::newRow("quoted") << QByteArray("name=\" a, b; c \" ;note") << "a, b; c";
-        QTest::newRow("escapes") << QByteArray("name=\\\"Q\\\" \\\\ \\x4e2d\\x4E\\t\\xd800")
-                                 << "\"Q\" \\ 中N \uFFFD";
-        QTest::newRow("escaped @") << QByteArray("name=@@home") << "@home";
-        QTest::newRow("serialised") << QByteArray("name=@Variant(\\0\\0)") << "";
-        QTest::newRow("controls only") << QByteArray("name=\" \\n\x01\"") << "";
-        QTest::newRow("too long") << "name=" + QString(150, QChar(0xE9)).toUtf8()
-                                  << QString(100, QChar(0xE9));
-    }
-
-    void readsTheInstanceName() {
-        QFETCH(QByteArray, config);
-        QFETCH(QString, name);
-        const auto read = instanceNameFromConfig(config.toStdString());
-        QCOMPARE(QString::fromStdString(read.value_or("")), name);
-        QCOMPARE(read.has_value(), !name.isEmpty());
-    }
-
-    // A gzip file's fields, or nothing at all.
-    void readsTheFieldsOrNothing_data() {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<Read>("expected");
-        const auto row = [](const char* name, const std::string& file, Read expected = {}) {
-            QTest::newRow(name) << bytes(file) << expected;
-        };
-        const auto nbtRow = [&](const char* name, const std::string& nbt, Read expected = {}) {
-            row(name, gzip(nbt), expected);
-        };
-        const std::string valid = levelNbt("Island", 1700000000123, 1, false, "1.20.4");
-        nbtRow("amid every other type", valid,
-               LevelSummary{u"Island", 1700000000123, 1, false, u"1.20.4"});
-        nbtRow("hardcore", levelNbt("H", -1, 0, true, ""), LevelSummary{u"H", -1, 0, true, u""});
-        Nbt wrong;
-        wrong.tag(3, "LevelName").number(5).tag(8, "GameType").string("1");
-        wrong.tag(10, "Version").tag(3, "Name").number(1).end();
-        nbtRow("fields of another type left out", data(wrong), LevelSummary{});
-        nbtRow("fields outside Data left out",
-               Nbt().tag(10, "").tag(8, "LevelName").string("x").end().bytes, LevelSummary{});
-        nbtRow("lists nested as deep as the game allows", nested(512, true), LevelSummary{});
-        nbtRow("compounds nested as deep as the game allows", nested(512, false), LevelSummary{});
-        // Java's modified UTF-8, and the bytes a careless tool might write.
-        const auto name = [&](const char* row_, std::string_view text, std::u16string expected) {
-            LevelSummary summary;
-            summary.name = std::move(expected);
-            nbtRow(row_, data(Nbt().tag(8, "LevelName").string(text)), summary);
-        };
-        name("NUL as two bytes", "a\300\200b", u"a\0b"s);
-        name("two and three bytes", "Gr\xc3\xb6\xc3\x9f \xe4\xb8\x96", u"Größ 世");
-        name("surrogate pair", "\xed\xa0\xbd\xed\xb8\x80!", u"\U0001F600!");
-        name("four-byte UTF-8", "\xf0\x9f\x98\x80", u"\U0001F600");
-        name("malformed bytes", "\200a\344\270", u"\ufffda\ufffd\ufffd");
-
-        std::string badChecksum = gzip(valid);
-        badChecksum[badChecksum.size() - 8] ^= 1;
-        row("empty", "");
-        row("not compressed", valid);
-        row("compressed file cut short", gzip(valid).substr(0, 40));
-        row("bad checksum", badChecksum);
-        nbtRow("too big once decompressed",
-               data(Nbt().tag(7, "a").number(std::int32_t{5 << 20}).raw(std::string(5 << 20, 0))));
-        nbtRow("NBT cut short", valid.substr(0, valid.size() - 3));
-        nbtRow("root not a compound", Nbt().tag(8, "").string("x").bytes);
-        nbtRow("string past the end", data(Nbt().tag(8, "LevelName").number(uint16_t{99})));
-        nbtRow("negative array length", data(Nbt().tag(11, "a").number(-1)));
-        nbtRow("array past the end", data(Nbt().tag(12, "a").number(std::int32_t{1 << 28})));
-        nbtRow("list longer than the file",
-               data(Nbt().tag(9, "a").number(std::uint8_t{3}).number(INT32_MAX)));
-        nbtRow("list of End with items", data(Nbt().tag(9, "a").number(uint8_t{0}).number(1)));
-        nbtRow("unknown tag", data(Nbt().tag(13, "a").number(0)));
-        nbtRow("lists nested too deep", nested(513, true));
-        nbtRow("compounds nested too deep", nested(513, false));
-    }
-
-    void readsTheFieldsOrNothing() {
-        QFETCH(QByteArray, file);
-        QFETCH(Read, expected);
-        QCOMPARE(readLevelDat(file.toStdString()), expected);
-    }
-
     // The button's Copy (pressed by Alt+C) answered Esc changes nothing; Enter on the world,
     // answered Replace, puts the world in place and points the server at it.
     void copiesThroughTheWindow() {
@@ -607,6 +482,44 @@ private slots:
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));
+    }
+
+    // An archive dropped on the window lists its worlds by their names in level.dat, the source
+    // line names it, and Copy deploys the chosen one from it; a saves folder puts the list back.
+    void copiesFromADroppedArchive() {
+        const fs::path server = home / "server";
+        buildTree(server, {"f:server.properties=level-name=world\n"});
+        const fs::path archive = home / "Downloads/Sky Map.zip";
+        writeFile(
+            archive,
+            makeArchive("zip", {"f:Sky Map/MyMap/level.dat=" +
+                                    gzip(LevelDatWriter::levelNbt("Sky", 0, 0, false, "1.21")),
+                                "f:Sky Map/MyMap/region/r.0.0.mca=r"}));
+        Testing::TestApp app;
+        app.interface.controller().settings().setServerFolder(server.string());
+        QVERIFY(showActive(app.window()));
+        app.launch();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(archive.string()))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&app.window(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&app.window(), &drop);
+        QTRY_COMPARE(app.interface.controller().archive(), archive.string());
+        auto& list = app.find<QListView>("worldList");
+        QCOMPARE(list.model()->rowCount(), 1);
+        QCOMPARE(list.model()->index(0, 0).data().toString(), QStringLiteral("Sky"));
+        QCOMPARE(app.find<QToolButton>("savesSourceButton").text(), QStringLiteral("Sky Map.zip"));
+        app.interface.controller().worlds()->select("MyMap");
+        app.interface.controller().copy();
+        QCOMPARE(app.dialogs.alerts, Alerts{worldCopied});
+        QCOMPARE(readFile(server / "MyMap/region/r.0.0.mca"), std::string("r"));
+        QCOMPARE(readFile(server / "server.properties"), std::string("level-name=MyMap\n"));
+        app.interface.controller().useSavesFolder(defaultSavesFolder());
+        QCOMPARE(app.interface.controller().archive(), std::string());
+        QCOMPARE(list.model()->rowCount(), 0);
     }
 
     // The chooser opens where the user is: the folder in use, the nearest one left above it, or
@@ -651,11 +564,35 @@ private slots:
             app.launch();
             QCOMPARE(serverFolder(app), QStringList(2, QString()));
             app.dialogs.folderAnswers = {odd.toStdString(), std::nullopt, ""};
-            QTest::keySequence(&app.window(), QKeySequence("Alt+O"));
+            // Choose… (Alt+O) offers this computer, another one, and the folders used before.
+            const auto chooseFromMenu = [&](int item, const std::function<void()>& open) {
+                auto offered = std::make_shared<QStringList>();
+                QTimer::singleShot(0, &app.window(), [offered, item] {
+                    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                        for (QAction* action : menu->actions()) {
+                            *offered << action->text();
+                        }
+                        menu->close();
+                        menu->actions().at(item)->trigger();
+                    }
+                });
+                open();
+                return *offered;
+            };
+            QCOMPARE(chooseFromMenu(
+                         0, [&] { QTest::keySequence(&app.window(), QKeySequence("Alt+O")); }),
+                     (QStringList{"This Computer…", "Another Computer (SSH)…"}));
             QTRY_COMPARE(serverFolder(app), QStringList(2, odd));
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
             QVERIFY(app.dialogs.folderAnswers.empty() && app.dialogs.alerts.empty());
+            app.dialogs.folderAnswers = {"/srv/other"};
+            app.find<QAction>("actionChooseServer").trigger();
+            QCOMPARE(
+                chooseFromMenu(3, [&] { app.find<QPushButton>("chooseServerButton").showMenu(); })
+                    .mid(2),
+                (QStringList{"Used Before", odd}));
+            QCOMPARE(serverFolder(app), QStringList(2, odd));
             app.window().resize(900, 500);
             app.interface.controller().worlds()->select("B");
             app.window().close();

@@ -3,8 +3,8 @@
 #include "app/QtRemoteHostPrompts.h"
 #include "app/RemoteFolderDialog.h"
 #include "app/ServerStatus.h"
-#include "platform/ssh/SshDestination.h"
 #include "app/WorldList.h"
+#include "platform/ssh/SshDestination.h"
 #include "settings/SavesFolders.h"
 #include "ui_MainWindow.h"
 #include "worlds/Messages.h"
@@ -14,9 +14,13 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
@@ -56,6 +60,18 @@ QString menuText(QString text) {
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+// What File ▸ Open Archive… offers.
+constexpr const char* archivePatterns = "*.zip *.tar *.tar.gz *.tgz *.tar.xz *.tar.zst *.7z";
+
+// The one archive of this computer a drag carries; nothing for anything else.
+std::optional<std::string> draggedArchive(const QMimeData* data) {
+    if (data == nullptr || data->urls().size() != 1 || !data->urls().front().isLocalFile()) {
+        return std::nullopt;
+    }
+    const std::string path = QFile::encodeName(data->urls().front().toLocalFile()).toStdString();
+    return isArchiveName(path) ? std::optional(path) : std::nullopt;
+}
+
 } // namespace
 
 MainController::MainController(Platform platform, QObject* parent)
@@ -79,8 +95,7 @@ void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
     ui.worldList->installEventFilter(this);
     // Choose… offers this computer, another computer and the folders used before.
     serverFolderMenu_ = new QMenu(ui.chooseServerButton);
-    connect(serverFolderMenu_, &QMenu::aboutToShow, this,
-            &MainController::listServerFolderChoices);
+    connect(serverFolderMenu_, &QMenu::aboutToShow, this, &MainController::listServerFolderChoices);
     ui.chooseServerButton->setMenu(serverFolderMenu_);
     remotePrompts_ = std::make_unique<QtRemoteHostPrompts>(&window);
     platform_.remotePrompts = remotePrompts_.get();
@@ -91,6 +106,7 @@ void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
     connect(ui.menuSavesFolder, &QMenu::aboutToShow, this, &MainController::listSavesFolders);
     connect(ui.actionOtherSavesFolder, &QAction::triggered, this,
             &MainController::chooseSavesFolder);
+    connect(ui.actionOpenArchive, &QAction::triggered, this, &MainController::openArchive);
     connect(ui.actionRefresh, &QAction::triggered, this, &MainController::refreshWorldList);
     ui.actionFind->setShortcuts(QKeySequence::keyBindings(QKeySequence::Find));
     connect(ui.actionFind, &QAction::triggered, this, &MainController::findWorld);
@@ -99,6 +115,7 @@ void MainController::attach(QMainWindow& window, Ui::MainWindow& ui) {
     ui.chooseSavesButton->setMenu(ui.menuSavesFolder);
     ui.searchEdit->installEventFilter(this);
     window.installEventFilter(this);
+    window.setAcceptDrops(true);
 
     if (!window.restoreGeometry(settings_.windowGeometry())) {
         // Room for about eight worlds, on any screen it fits.
@@ -129,12 +146,16 @@ void MainController::start() {
 }
 
 void MainController::refreshWorldList() {
-    if (worlds_) {
+    if (!archivePath_.empty()) {
+        useArchive(archivePath_);
+    } else if (worlds_) {
         worlds_->refresh();
     }
 }
 
 void MainController::useSavesFolder(const std::string& path) {
+    archivePath_.clear();
+    archiveWorlds_.clear();
     settings_.setSavesFolder(path);
     savesFolder_ = path;
     if (worlds_) {
@@ -151,7 +172,46 @@ void MainController::chooseSavesFolder() {
     }
 }
 
+void MainController::openArchive() {
+    const std::string start =
+        archivePath_.empty()
+            ? QDir::homePath().toStdString()
+            : QFileInfo(QFile::decodeName(archivePath_.c_str())).path().toStdString();
+    if (const auto chosen = platform_.dialogs.chooseFile(start, archivePatterns)) {
+        useArchive(*chosen);
+    }
+}
+
+void MainController::useArchive(const std::string& path) {
+    // A large archive is read through whole: with the progress shown, off the window's thread.
+    std::optional<std::vector<ArchiveWorld>> found;
+    FileFailure failure;
+    platform_.dialogs.runWithProgress(
+        QCoreApplication::translate("MainController", "Reading the archive…").toStdString(),
+        [&](const WorkProgressReport&) {
+            found = findArchiveWorlds({.path = path, .bytes = {}, .name = path}, {}, failure);
+        });
+    if (!found) {
+        platform_.dialogs.runAlert(archiveRefusal(failure).value_or(
+            Messages::withDetails(Messages::error("Unable to read the archive."), failure)));
+        return;
+    }
+    archivePath_ = path;
+    archiveWorlds_ = std::move(*found);
+    if (worlds_) {
+        worlds_->showArchive(path, archiveWorlds_);
+    }
+    describeSource();
+}
+
 void MainController::describeSource() {
+    if (!archivePath_.empty()) {
+        const QString archive = shownPath(archivePath_);
+        ui_->savesSourceButton->setText(menuText(QFileInfo(archive).fileName()));
+        ui_->savesSourceButton->setToolTip(
+            tr("Worlds in %1\nClick to choose a saves folder.").arg(isolated(archive)));
+        return;
+    }
     const std::optional<std::string> inUse = platform_.files.canonicalPath(savesFolder_);
     QString label = shownPath(savesFolder_);
     for (const FoundSavesFolder& folder : findSavesFolders(platform_.files, launcherPlaces())) {
@@ -175,10 +235,11 @@ void MainController::showWorldsOrWhyNone() {
         ui_->worldPages->setCurrentWidget(ui_->worldList);
         return;
     }
-    const QString folder = isolated(shownPath(savesFolder_));
+    const bool archive = !archivePath_.empty();
+    const QString folder = isolated(shownPath(archive ? archivePath_ : savesFolder_));
     ui_->emptyLabel->setText(!none ? tr("No world’s name or folder holds “%1”.")
                                          .arg(isolated(ui_->searchEdit->text().trimmed()))
-                             : isFolder(platform_.files, savesFolder_)
+                             : archive || isFolder(platform_.files, savesFolder_)
                                  ? tr("There are no worlds in %1.").arg(folder)
                                  : tr("There is no folder at %1.").arg(folder));
     ui_->chooseSavesButton->setVisible(none);
@@ -202,7 +263,7 @@ void MainController::listSavesFolders() {
     const auto addItem = [&](const QString& label, const std::string& path) {
         auto* item = new QAction(menuText(label), group);
         item->setCheckable(true);
-        item->setChecked(isInUse(path));
+        item->setChecked(archivePath_.empty() && isInUse(path));
         item->setToolTip(shownPath(path));
         connect(item, &QAction::triggered, this, [this, path] { useSavesFolder(path); });
         items << item;
@@ -237,6 +298,21 @@ void MainController::quit() {
 bool MainController::eventFilter(QObject* watched, QEvent* event) {
     if (watched == window_ && event->type() == QEvent::Close) {
         saveWindowState();
+    } else if (watched == window_ && event->type() == QEvent::DragEnter) {
+        auto* drag = static_cast<QDragEnterEvent*>(event);
+        if (draggedArchive(drag->mimeData())) {
+            drag->acceptProposedAction();
+            return true;
+        }
+    } else if (watched == window_ && event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (const auto path = draggedArchive(drop->mimeData())) {
+            drop->acceptProposedAction();
+            // After the drop returns: the drag's source is not kept waiting on the reading.
+            QMetaObject::invokeMethod(
+                this, [this, archive = *path] { useArchive(archive); }, Qt::QueuedConnection);
+            return true;
+        }
     } else if (ui_ != nullptr && watched == ui_->worldList && event->type() == QEvent::KeyPress) {
         // Enter on a world presses the default button, as it would in a dialog.
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -361,11 +437,23 @@ void MainController::copy() {
     // The copy reads the file system's failures as its own: no other reading may note one.
     serverStatus_->setPaused(true);
     const auto resume = qScopeGuard([this] { serverStatus_->setPaused(false); });
-    if (serverFolder.empty() || !world || savesFolder_.empty()) {
+    if (serverFolder.empty() || !world || (savesFolder_.empty() && archivePath_.empty())) {
         platform_.dialogs.runAlert(Messages::comeOn);
         return;
     }
-    deployWorld(platform_, serverFolder, savesFolder_, *world);
+    if (archivePath_.empty()) {
+        deployWorld(platform_, serverFolder, savesFolder_, *world);
+        return;
+    }
+    const auto chosen = std::ranges::find(archiveWorlds_, *world, &ArchiveWorld::name);
+    if (chosen == archiveWorlds_.end()) {
+        platform_.dialogs.runAlert(Messages::comeOn);
+        return;
+    }
+    // The server folder's free space caps what is unpacked, once it is open.
+    ArchiveWorldSource source({.path = archivePath_, .bytes = {}, .name = archivePath_}, *chosen,
+                              {});
+    deployWorld(platform_, serverFolder, source, chosen->name);
 }
 
 std::optional<std::string> MainController::selectedWorld() const {

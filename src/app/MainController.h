@@ -2,9 +2,10 @@
 
 #include "platform/Platform.h"
 #include "settings/Settings.h"
+#include "worlds/Archive.h"
 
-#include <QObject>
 #include <QMenu>
+#include <QObject>
 #include <QPointer>
 #include <memory>
 #include <optional>
@@ -49,6 +50,11 @@ public:
 
     // Makes `path` the saves folder: remembered, in use for the next copy, and listed.
     void useSavesFolder(const std::string& path);
+    // Lists the worlds in the archive at `path`, read off the window's thread; the next copy
+    // takes its world from there. A refused archive is told, and the list stays as it was.
+    void useArchive(const std::string& path);
+    // The archive whose worlds are listed; empty while a saves folder's are.
+    const std::string& archive() const { return archivePath_; }
 
 public slots:
     // Lists the worlds and reads the server folder's status, once the window is up.
@@ -65,6 +71,8 @@ public slots:
     void listSavesFolders();
     // Lets the user pick any folder as the saves folder.
     void chooseSavesFolder();
+    // Lets the user pick an archive to take the worlds from.
+    void openArchive();
     // Shows the server folder in the file manager.
     void openServerFolder();
     // Puts the keyboard in the search field, its text selected.
@@ -84,6 +92,8 @@ private:
     Platform platform_;
     Settings settings_;
     std::string savesFolder_;
+    std::string archivePath_;
+    std::vector<ArchiveWorld> archiveWorlds_;
     QPointer<QMainWindow> window_;
     Ui::MainWindow* ui_ = nullptr;
     // Owns the submenu's items of the last listing; deleting it takes them out of the menu.

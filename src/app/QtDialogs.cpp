@@ -87,6 +87,18 @@ std::unique_ptr<QFileDialog> QtDialogs::makeFolderChooser(QWidget* parent,
     return chooser;
 }
 
+std::optional<std::string> QtDialogs::chooseFile(const std::string& startFolder,
+                                                 const std::string& patterns) {
+    const QString chosen = QFileDialog::getOpenFileName(
+        QApplication::activeWindow(), QString(), QFile::decodeName(startFolder.c_str()),
+        QApplication::translate("QtDialogs", "Archives (%1)")
+            .arg(QString::fromStdString(patterns)));
+    if (chosen.isEmpty()) {
+        return std::nullopt;
+    }
+    return QFile::encodeName(chosen).toStdString();
+}
+
 std::optional<std::string> QtDialogs::chooseFolder(const std::string& startFolder) {
     const auto chooser = makeFolderChooser(QApplication::activeWindow(), startFolder);
     if (chooser->exec() != QDialog::Accepted) {

@@ -17,6 +17,8 @@ class QtDialogs : public Dialogs {
 public:
     int runAlert(const Alert& alert) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
+    std::optional<std::string> chooseFile(const std::string& startFolder,
+                                          const std::string& patterns) override;
     void runWithProgress(const std::string& label, const ReportingWork& work) override;
 
     // The widgets exactly as runAlert and chooseFolder show them, so that they can be inspected.

@@ -1,9 +1,8 @@
 #include "app/ServerStatus.h"
 
-#include "platform/ssh/SshDestination.h"
-
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
+#include "platform/ssh/SshDestination.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -327,15 +327,44 @@ WorldList::~WorldList() {
 }
 
 void WorldList::show(const std::string& savesFolder) {
-    if (savesFolder != savesFolder_) {
+    if (savesFolder != savesFolder_ || archive_) {
         read_.clear(); // what was read of another folder's worlds says nothing of these
         view_.clearSelection();
     }
     savesFolder_ = savesFolder;
+    archive_ = false;
     refresh();
 }
 
+void WorldList::showArchive(const std::string& archive, const std::vector<ArchiveWorld>& worlds) {
+    stopReading();
+    ++generation_; // what a reading of the saves folder still sends is for another list
+    settle_.stop();
+    for (const QStringList& paths : {watcher_.directories(), watcher_.files()}) {
+        if (!paths.isEmpty()) {
+            watcher_.removePaths(paths);
+        }
+    }
+    archive_ = true;
+    readPending_ = false;
+    view_.clearSelection();
+    read_.clear();
+    archiveFolders_.clear();
+    std::vector<std::string> names;
+    for (const ArchiveWorld& world : worlds) {
+        read_[world.name] = Details{world.level, {}, {}, world.totals.bytes};
+        archiveFolders_[world.name] = archive + (world.path.empty() ? "" : ": " + world.path);
+        names.push_back(world.name);
+    }
+    fill(ordered(names));
+    complete_ = true;
+    emit completed();
+}
+
 void WorldList::refresh() {
+    if (archive_) {
+        return; // an archive's worlds are read again only when it is opened again
+    }
     const std::vector<std::string> folders = listWorlds(files_, savesFolder_);
     // Forget the worlds that are gone; the others show what was read of them till read again.
     std::unordered_map<std::string, Details> kept;
@@ -479,7 +508,10 @@ QString WorldList::toolTip(const std::string& folder) const {
     const auto found = read_.find(folder);
     const LevelSummary* level =
         found != read_.end() && found->second.level ? &*found->second.level : nullptr;
-    const QString path = QDir::toNativeSeparators(qtName(joinPath(savesFolder_, folder)));
+    const auto inArchive = archive_ ? archiveFolders_.find(folder) : archiveFolders_.end();
+    const QString path = inArchive != archiveFolders_.end()
+                             ? qtName(inArchive->second)
+                             : QDir::toNativeSeparators(qtName(joinPath(savesFolder_, folder)));
     QStringList tip{isolated(level != nullptr && level->name && !level->name->empty()
                                  ? QString::fromStdU16String(*level->name)
                                  : qtName(folder)),

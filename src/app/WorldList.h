@@ -1,5 +1,6 @@
 #pragma once
 
+#include "worlds/Archive.h"
 #include "worlds/WorldDiscovery.h"
 
 #include <QFileSystemWatcher>
@@ -68,6 +69,8 @@ public:
 
     // Lists the worlds in `savesFolder` now and follows that folder from then on.
     void show(const std::string& savesFolder);
+    // Lists the worlds found in an archive, as they were read there; nothing is followed.
+    void showArchive(const std::string& archive, const std::vector<ArchiveWorld>& worlds);
     // Lists the folder again.
     void refresh();
     // Whether every listed world shows what could be read of it, its size included.
@@ -142,6 +145,8 @@ private:
     unsigned generation_ = 0;
     bool complete_ = true;
     bool readPending_ = false;
+    bool archive_ = false;                                        // the worlds are an archive's
+    std::unordered_map<std::string, std::string> archiveFolders_; // where each is in it
 };
 
 } // namespace Plovermantle

@@ -1,8 +1,6 @@
 #include "cli/Deploy.h"
 
 #include "worlds/Archive.h"
-#include "worlds/Messages.h"
-#include "worlds/ServerProperties.h"
 #include "worlds/WorldCopy.h"
 
 namespace Plovermantle::Cli {
@@ -22,11 +20,9 @@ int exitStatus(Outcome outcome) {
     return 1;
 }
 
-Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, const std::string& saves,
-                    const std::string& server, const std::string& world) {
-    const CopyOutcome outcome = Plovermantle::deployWorld(
-        platform, server, saves, world,
-        dialogs.replaces() ? ExistingWorld::Replace : ExistingWorld::Keep);
+namespace {
+
+Outcome outcomeOf(CopyOutcome outcome) {
     switch (outcome) {
     case CopyOutcome::Deployed:
         return Outcome::Deployed;
@@ -42,15 +38,21 @@ Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, const std::stri
     return Outcome::Failed;
 }
 
+ExistingWorld existing(TerminalDialogs& dialogs) {
+    return dialogs.replaces() ? ExistingWorld::Replace : ExistingWorld::Keep;
+}
+
+} // namespace
+
+Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, const std::string& saves,
+                    const std::string& server, const std::string& world) {
+    return outcomeOf(Plovermantle::deployWorld(platform, server, saves, world, existing(dialogs)));
+}
+
 Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, ArchiveWorldSource& source,
-                    const std::string& /*server*/) {
-    // The copy reaches server folders through a world source once the two meet; until then an
-    // archive can be listed but not deployed.
-    platform.dialogs.runAlert(Messages::error(
-        "Copying a world from an archive is not available in this build. Nothing was copied.",
-        source.displayName()));
-    (void)dialogs;
-    return Outcome::Failed;
+                    const std::string& server) {
+    return outcomeOf(Plovermantle::deployWorld(platform, server, source, source.world().name,
+                                               existing(dialogs)));
 }
 
 } // namespace Plovermantle::Cli

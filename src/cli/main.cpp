@@ -16,7 +16,6 @@
 #include <QString>
 #include <iostream>
 #include <map>
-#include <sys/statvfs.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Cli;
@@ -183,15 +182,6 @@ int list(FileSystem& files, TerminalDialogs& dialogs, const std::string& saves) 
     return 0;
 }
 
-// The bytes free for the world in the server folder: what an archive may unpack there.
-std::uint64_t freeSpace(const std::string& folder) {
-    struct statvfs status {};
-    if (::statvfs(folder.c_str(), &status) != 0) {
-        return 0;
-    }
-    return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
-}
-
 int copy(Platform platform, TerminalDialogs& dialogs, const Arguments& arguments,
          const std::string& saves, const std::string& server) {
     if (server.empty()) {
@@ -212,8 +202,8 @@ int copy(Platform platform, TerminalDialogs& dialogs, const Arguments& arguments
                 saves + ": " + arguments.world));
             return 1;
         }
-        ArchiveWorldSource source({.path = saves, .bytes = {}, .name = saves}, worlds->front(),
-                                  {.maxBytes = freeSpace(server)});
+        // The server folder's free space caps what is unpacked, once it is open.
+        ArchiveWorldSource source({.path = saves, .bytes = {}, .name = saves}, worlds->front(), {});
         return exitStatus(deployWorld(platform, dialogs, source, server));
     }
     const auto world = platform.files.itemInfo(saves + "/" + arguments.world);

@@ -40,6 +40,12 @@ public:
     // Lets the user pick exactly one existing folder, starting in `startFolder`; nothing when they
     // cancel.
     virtual std::optional<std::string> chooseFolder(const std::string& startFolder) = 0;
+    // Lets the user pick one existing file whose name matches `patterns` ("*.zip *.7z"), starting
+    // in `startFolder`; nothing when they cancel, or where no file can be chosen.
+    virtual std::optional<std::string> chooseFile(const std::string& /*startFolder*/,
+                                                  const std::string& /*patterns*/) {
+        return std::nullopt;
+    }
     // Runs `work` to its end while the window keeps repainting. Work that lasts longer than about
     // half a second shows a modal dialog with `label`, the files and bytes done of the total and a
     // Cancel button; once Cancel is pressed, the report answers false. What the user does before

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace Plovermantle {
@@ -123,6 +124,14 @@ std::optional<std::vector<std::string>> LocalServerFolder::entries(const std::st
         failErrno("list", relative);
     }
     return names;
+}
+
+std::optional<std::uint64_t> LocalServerFolder::freeBytes() {
+    struct statvfs status {};
+    if (::fstatvfs(folder_.get(), &status) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(status.f_bavail) * status.f_frsize;
 }
 
 std::optional<std::string> LocalServerFolder::makeTemporaryFolder(const std::string& prefix) {

@@ -37,6 +37,7 @@ public:
     std::optional<TrashedItem> moveToTrash(const std::string& relative) override;
     bool restoreFromTrash(const TrashedItem& trashed, const std::string& relative) override;
     bool defaultAclGrantsWrite() override { return hasDefaultAcl(folder_.get()); }
+    std::optional<std::uint64_t> freeBytes() override;
 
     std::optional<TextFile> readTextFile(const std::string& relative,
                                          std::size_t maxBytes) override;

@@ -31,7 +31,13 @@ std::unique_ptr<LocalWorldSource> LocalWorldSource::open(const std::string& path
         }
         return nullptr;
     }
-    return std::unique_ptr<LocalWorldSource>(new LocalWorldSource(std::move(root), path));
+    std::string_view name(path);
+    while (name.size() > 1 && name.ends_with('/')) {
+        name.remove_suffix(1);
+    }
+    name = name.substr(name.rfind('/') == std::string_view::npos ? 0 : name.rfind('/') + 1);
+    return std::unique_ptr<LocalWorldSource>(
+        new LocalWorldSource(std::move(root), path, std::string(name.empty() ? "world" : name)));
 }
 
 bool LocalWorldSource::fail(const char* operation, const std::string& relative,
@@ -69,7 +75,7 @@ WorldSource::SendResult LocalWorldSource::sendTo(TreeSink& sink,
     };
     struct stat status {};
     if (!report() || ::fstat(root_.get(), &status) != 0 ||
-        !sink.makeFolder(transferItem("", status))) {
+        !sink.makeFolder(transferItem(name_, status))) {
         return stopped ? SendResult::Stopped : (fail("read", "", systemError(errno)), failed());
     }
     // Folders still to send the contents of; a list rather than recursion, so that the depth of a
@@ -92,7 +98,7 @@ WorldSource::SendResult LocalWorldSource::sendTo(TreeSink& sink,
                 fail("read", relative, systemError(errno));
                 return SendResult::Failed;
             }
-            TransferItem item = transferItem(relative, status);
+            TransferItem item = transferItem(joinPath(name_, relative), status);
             if (S_ISDIR(status.st_mode)) {
                 if (!sink.makeFolder(item)) {
                     return failed();
@@ -122,7 +128,7 @@ WorldSource::SendResult LocalWorldSource::sendTo(TreeSink& sink,
                     fail("read", relative, FileProblem::NotRegularFile);
                     return SendResult::Failed;
                 }
-                item = transferItem(relative, before);
+                item = transferItem(joinPath(name_, relative), before);
                 FileContent content{file.get(), {}};
                 const ContentProgress contentProgress = [&](std::uint64_t bytes) {
                     done.bytesDone += bytes;

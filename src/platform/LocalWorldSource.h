@@ -17,6 +17,8 @@ public:
                                                   FileFailure* failure = nullptr);
 
     std::string displayName() const override { return path_; }
+    // The folder's own name: a world from the saves folder comes without its Nether or End.
+    std::vector<std::string> items() const override { return {name_}; }
     std::optional<TreeTotals> totals() override;
     SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) override;
     std::optional<FileFailure> takeFailure() override { return std::exchange(failure_, {}); }
@@ -24,12 +26,13 @@ public:
     std::optional<std::string> localPath() const override { return path_; }
 
 private:
-    LocalWorldSource(Descriptor root, std::string path)
-        : root_(std::move(root)), path_(std::move(path)) {}
+    LocalWorldSource(Descriptor root, std::string path, std::string name)
+        : root_(std::move(root)), path_(std::move(path)), name_(std::move(name)) {}
     bool fail(const char* operation, const std::string& relative, std::error_code error);
 
     Descriptor root_;
     std::string path_;
+    std::string name_;
     std::optional<TreeTotals> totals_;
     std::optional<FileFailure> failure_;
 };

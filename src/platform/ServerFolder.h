@@ -82,6 +82,8 @@ public:
     // Whether a default ACL on the folder grants write access to what is made in it: then the
     // server's account may be given access that way, and the copy does not narrow it.
     virtual bool defaultAclGrantsWrite() { return false; }
+    // The bytes an unprivileged writer may still put in the folder; nothing when it cannot be told.
+    virtual std::optional<std::uint64_t> freeBytes() { return std::nullopt; }
 
     // At most `maxBytes` of the regular file at `relative` (a link is followed only when the
     // user made it and it leads to a regular file inside the folder; `path` then names that file);
@@ -113,24 +115,33 @@ private:
 };
 
 // Where the copied world comes from: a folder of this computer, or a world inside an archive.
+//
+// A source sends a set of top-level items, named as they go into the staging folder: the world's
+// own folder first ("X"), then, for a server's set, "X_nether" and "X_the_end" beside it. Every
+// item is named under one of them ("X", "X/level.dat", "X_nether/DIM-1/..."), never "". The copy
+// gives each top-level item a tree of its own and renames the set after the name it deploys as,
+// so the source's own name for the world does not have to be that name.
 class WorldSource {
 public:
     virtual ~WorldSource() = default;
     // For failure details: a path, or "archive.zip: world".
     virtual std::string displayName() const = 0;
-    // Everything the copy will send, counted before anything is sent.
+    // The top-level items it sends, the world's own folder first.
+    virtual std::vector<std::string> items() const = 0;
+    // Everything the copy will send, the whole set, counted before anything is sent.
     virtual std::optional<TreeTotals> totals() = 0;
+    // The bytes the destination can take: a source whose totals cannot be trusted (an archive's
+    // headers) stops past them rather than fill the disk.
+    virtual void limitBytes(std::uint64_t /*bytes*/) {}
     // Sends every item to `sink`, parents first, reporting progress; Stopped when told to stop.
-    // Items are named as they go into the staging folder: the world's own folder ("X",
-    // "X/level.dat"), and for a server's set "X_nether/..." and "X_the_end/..." beside it.
-    // A local folder also refuses a file that changes while it is sent, and a world the game
-    // opens meanwhile (SourceChanged).
+    // The caller finishes the sink. A local folder also refuses a file that changes while it is
+    // sent, and a world the game opens meanwhile (SourceChanged).
     enum class SendResult { Sent, Failed, Stopped, SourceChanged };
     virtual SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) = 0;
     // Why the last step failed.
     virtual std::optional<FileFailure> takeFailure() = 0;
     // Whether the game has the world open (holds its session.lock); nothing when that cannot be
-    // told, as for a world in an archive, which no game has open.
+    // told. A world in an archive is never open.
     virtual std::optional<bool> isOpenInGame() = 0;
     // The world's folder on this computer, when it is one: to refuse a copy onto or into itself.
     virtual std::optional<std::string> localPath() const { return std::nullopt; }

@@ -581,6 +581,18 @@ std::string ArchiveWorldSource::displayName() const {
     return input_.name + ": " + (world_.path.empty() ? world_.name : world_.path);
 }
 
+std::vector<std::string> ArchiveWorldSource::items() const {
+    std::vector<std::string> items{world_.name};
+    for (const std::string& companion : world_.companions) {
+        items.emplace_back(baseName(companion));
+    }
+    return items;
+}
+
+void ArchiveWorldSource::limitBytes(std::uint64_t bytes) {
+    limits_.maxBytes = std::min(limits_.maxBytes, bytes);
+}
+
 std::optional<TreeTotals> ArchiveWorldSource::totals() {
     // A world whose headers already announce more than fits is refused before anything is sent.
     if (world_.totals.bytes > limits_.maxBytes) {
@@ -702,9 +714,6 @@ WorldSource::SendResult ArchiveWorldSource::sendTo(TreeSink& sink,
     }
     if (done.filesDone != world_.totals.files || bytesRead != world_.totals.bytes) {
         return refuse(ArchiveProblem::SizeMismatch, world_.path);
-    }
-    if (!sink.finish()) {
-        return SendResult::Failed;
     }
     return report() ? SendResult::Sent : SendResult::Stopped;
 }

@@ -86,7 +86,10 @@ public:
     ArchiveWorldSource(ArchiveInput input, ArchiveWorld world, ArchiveLimits limits);
 
     std::string displayName() const override;
+    std::vector<std::string> items() const override;
     std::optional<TreeTotals> totals() override;
+    // The archive's byte cap comes down to what the destination can take.
+    void limitBytes(std::uint64_t bytes) override;
     SendResult sendTo(TreeSink& sink, const WorkProgressReport& progress) override;
     std::optional<FileFailure> takeFailure() override;
     // Nothing in an archive is open in the game.

@@ -49,6 +49,11 @@ inline const Alert worldInsideReplaced =
 
 inline const Alert worldOpenInGame =
     error("The world is open in the game. Save and quit to the title screen, then copy it again.");
+inline const Alert serverRunningUnknown{
+    .buttons = {"Copy", "Cancel"},
+    .messageText = "The app cannot see whether the server is running on this host.",
+    .informativeText = "Stop the server before copying.",
+    .style = AlertStyle::Warning};
 inline const Alert serverRunsWorld =
     error("The server is running this world. Stop the server, then copy it again.");
 inline const Alert anotherCopyUnderWay =
@@ -59,6 +64,9 @@ inline const Alert serverFolderUnusable =
 inline const Alert worldChangedWhileCopied =
     error("The world was opened in the game while it was being copied. Save and quit to the title "
           "screen, then copy it again.");
+inline const Alert archiveChangedWhileCopied =
+    error("The archive changed while the world was being copied from it. Open it again, then copy "
+          "the world again.");
 inline const Alert noServerProperties{
     .buttons = {"Copy", "Cancel"},
     .messageText = "No server.properties",

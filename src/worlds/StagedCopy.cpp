@@ -83,17 +83,38 @@ void openForMove(ServerFolder& folder, OldItem& item) {
     }
 }
 
+// The new items from the staging folder to their places, the world's own folder last so that its
+// being there means the whole set is; should one not go, those moved go back and nothing changed.
+bool moveIn(ServerFolder& folder, const std::string& staging,
+            const std::vector<std::string>& placed) {
+    std::size_t moved = 0;
+    for (auto item = placed.rbegin(); item != placed.rend(); ++item, ++moved) {
+        if (!folder.rename(inside(staging, *item), *item)) {
+            break;
+        }
+    }
+    if (moved == placed.size()) {
+        return true;
+    }
+    for (std::size_t i = 0; i < moved; ++i) {
+        const std::string& item = placed[placed.size() - 1 - i];
+        folder.rename(item, inside(staging, item));
+    }
+    return false;
+}
+
 // Every old item to the Trash, each from its own place so that the Trash knows where it came
 // from, then the copy into place. Nothing when no Trash takes one of them: then every one is back.
 std::optional<PlaceResult> replaceThroughTrash(ServerFolder& folder, std::vector<OldItem>& items,
-                                               const std::string& staged, const std::string& name) {
+                                               const std::string& staging,
+                                               const std::vector<std::string>& placed) {
     std::size_t trashed = 0;
     while (trashed < items.size() &&
            (items[trashed].trashed = folder.moveToTrash(items[trashed].name))) {
         ++trashed;
     }
     const bool allTrashed = trashed == items.size();
-    if (allTrashed && folder.rename(staged, name)) {
+    if (allTrashed && moveIn(folder, staging, placed)) {
         return PlaceResult::Placed;
     }
     bool allBack = true;
@@ -113,7 +134,7 @@ std::optional<PlaceResult> replaceThroughTrash(ServerFolder& folder, std::vector
 
 // Without a Trash the old items are kept, by renaming, in a folder of their own.
 PlaceResult replaceByKeeping(ServerFolder& folder, const std::vector<OldItem>& items,
-                             const std::string& staged, const std::string& name,
+                             const std::string& staging, const std::vector<std::string>& placed,
                              std::chrono::system_clock::time_point now, std::string& keptIn) {
     const auto keep = freeKeepName(folder, now);
     if (!keep || !folder.makeFolder(*keep, 0700)) {
@@ -124,7 +145,7 @@ PlaceResult replaceByKeeping(ServerFolder& folder, const std::vector<OldItem>& i
            folder.rename(items[moved].name, inside(*keep, items[moved].name))) {
         ++moved;
     }
-    if (moved == items.size() && folder.rename(staged, name)) {
+    if (moved == items.size() && moveIn(folder, staging, placed)) {
         keptIn = *keep;
         return PlaceResult::Placed;
     }
@@ -140,8 +161,9 @@ PlaceResult replaceByKeeping(ServerFolder& folder, const std::vector<OldItem>& i
     return PlaceResult::ReplaceFailed;
 }
 
-Placement putInPlace(ServerFolder& folder, const std::string& name, const std::string& staged,
-                     bool replace, std::chrono::system_clock::time_point now) {
+Placement putInPlace(ServerFolder& folder, const std::string& name, const std::string& staging,
+                     const std::vector<std::string>& placed, bool replace,
+                     std::chrono::system_clock::time_point now) {
     const auto names = replace ? existingWorldItems(folder, name)
                                : std::optional<std::vector<std::string>>(std::in_place);
     if (!names) {
@@ -156,53 +178,140 @@ Placement putInPlace(ServerFolder& folder, const std::string& name, const std::s
         items.push_back({itemName, *info, false, std::nullopt});
     }
     if (items.empty()) {
-        return {folder.rename(staged, name) ? PlaceResult::Placed : PlaceResult::CopyFailed, {}};
+        return {moveIn(folder, staging, placed) ? PlaceResult::Placed : PlaceResult::CopyFailed,
+                {}};
     }
     for (OldItem& item : items) {
         openForMove(folder, item);
     }
-    Placement placed;
-    const auto trashed = replaceThroughTrash(folder, items, staged, name);
-    placed.result =
-        trashed ? *trashed : replaceByKeeping(folder, items, staged, name, now, placed.keptIn);
+    Placement result;
+    const auto trashed = replaceThroughTrash(folder, items, staging, placed);
+    result.result =
+        trashed ? *trashed : replaceByKeeping(folder, items, staging, placed, now, result.keptIn);
     // The opened items get their own bits back, wherever in the server folder they are now.
     for (const OldItem& item : items) {
         if (!item.opened || item.trashed) {
             continue;
         }
-        const std::string kept = placed.keptIn.empty() ? "" : inside(placed.keptIn, item.name);
+        const std::string kept = result.keptIn.empty() ? "" : inside(result.keptIn, item.name);
         const bool isKept =
             !kept.empty() && folder.itemInfo(kept).value_or(ItemInfo{}).kind == ItemKind::Folder;
         folder.setPermissions(isKept ? kept : item.name, item.info.permissions);
     }
-    return placed;
+    return result;
 }
 
-// Hands every item on, the root folder writable by its owner whatever its own bits: a folder that
-// is not cannot be moved into place. The caller gives the root its bits once it is there.
-class RootKeptWritable : public TreeSink {
+// Hands each of the source's top-level items to a tree of its own in the staging folder, under
+// the name it takes in the server folder, its root writable by its owner whatever its own bits: a
+// folder that is not cannot be moved into place. The caller gives the roots their bits once they
+// are there.
+class SetSink : public TreeSink {
 public:
-    explicit RootKeptWritable(TreeSink& sink) : sink_(sink) {}
-    std::optional<std::uint32_t> rootPermissions;
+    struct Item {
+        std::string source;      // as the source names it
+        std::string destination; // as it goes into the server folder
+        std::unique_ptr<TreeSink> sink;
+        std::optional<std::uint32_t> rootPermissions; // once made
+    };
+
+    SetSink(ServerFolder& folder, std::string staging, const std::vector<std::string>& sent,
+            const std::string& name, const OwnershipPlan& ownership)
+        : folder_(folder), staging_(std::move(staging)), ownership_(ownership) {
+        // The world's own folder first; its companions keep their suffix after the new name.
+        const std::string world = sent.empty() ? std::string() : sent.front();
+        for (const std::string& item : sent) {
+            for (const char* suffix : {"", "_nether", "_the_end"}) {
+                if (!world.empty() && item == world + suffix &&
+                    std::ranges::none_of(items_, [&](const Item& i) { return i.source == item; })) {
+                    items_.push_back({item, name + suffix, nullptr, std::nullopt});
+                }
+            }
+        }
+    }
 
     bool makeFolder(const TransferItem& item) override {
-        if (!item.relativePath.empty()) {
-            return sink_.makeFolder(item);
+        const auto [top, inside] = route(item);
+        if (top == nullptr) {
+            return false;
         }
-        rootPermissions = item.permissions;
-        TransferItem root = item;
-        root.permissions |= ownerWrite;
-        return sink_.makeFolder(root);
+        TransferItem routed = item;
+        routed.relativePath = inside;
+        if (!inside.empty()) {
+            return top->sink ? top->sink->makeFolder(routed) : refuse(item); // parents first
+        }
+        if (top->sink) {
+            return refuse(item); // the same item twice
+        }
+        top->sink = folder_.receiveTree(staging_ + '/' + top->destination, ownership_);
+        if (!top->sink) {
+            return false;
+        }
+        top->rootPermissions = item.permissions;
+        routed.permissions |= ownerWrite;
+        return top->sink->makeFolder(routed);
     }
     bool writeFile(const TransferItem& item, FileContent& content,
                    const ContentProgress& progress) override {
-        return sink_.writeFile(item, content, progress);
+        const auto [top, inside] = route(item);
+        if (top == nullptr || !top->sink || inside.empty()) {
+            return top == nullptr ? false : refuse(item);
+        }
+        TransferItem routed = item;
+        routed.relativePath = inside;
+        return top->sink->writeFile(routed, content, progress);
     }
-    bool makeLink(const TransferItem& item) override { return sink_.makeLink(item); }
-    bool finish() override { return sink_.finish(); }
+    bool makeLink(const TransferItem& item) override {
+        const auto [top, inside] = route(item);
+        if (top == nullptr || !top->sink || inside.empty()) {
+            return top == nullptr ? false : refuse(item);
+        }
+        TransferItem routed = item;
+        routed.relativePath = inside;
+        return top->sink->makeLink(routed);
+    }
+    bool finish() override {
+        return std::ranges::all_of(items_,
+                                   [](Item& item) { return !item.sink || item.sink->finish(); });
+    }
+
+    // The items made, the world's own folder first; empty when the world's own folder is not
+    // among them.
+    std::vector<const Item*> made() const {
+        std::vector<const Item*> made;
+        for (const Item& item : items_) {
+            if (item.sink) {
+                made.push_back(&item);
+            }
+        }
+        return !made.empty() && made.front() == &items_.front() ? made : std::vector<const Item*>{};
+    }
 
 private:
-    TreeSink& sink_;
+    std::pair<Item*, std::string> route(const TransferItem& item) {
+        const auto slash = item.relativePath.find('/');
+        const std::string top = item.relativePath.substr(0, slash);
+        for (Item& candidate : items_) {
+            if (candidate.source == top) {
+                return {&candidate, slash == std::string::npos
+                                        ? std::string()
+                                        : item.relativePath.substr(slash + 1)};
+            }
+        }
+        refuse(item);
+        return {nullptr, {}};
+    }
+    // An item outside the set the source declared, or out of order: a fault of the source that
+    // must not put anything elsewhere.
+    bool refuse(const TransferItem& item) {
+        folder_.noteFailure({"copy", staging_ + '/' + item.relativePath,
+                             std::make_error_code(std::errc::invalid_argument)});
+        return false;
+    }
+
+    ServerFolder& folder_;
+    std::string staging_;
+    OwnershipPlan ownership_;
+    std::vector<Item> items_;
 };
 
 // Puts the items of an older version's aside folder back under their own names while the world's
@@ -270,10 +379,19 @@ std::optional<std::vector<std::string>> existingWorldItems(ServerFolder& folder,
     return existing;
 }
 
-bool worldInUse(ServerFolder& folder, const std::string& name) {
-    return std::ranges::any_of(worldItemNames(name), [&](const std::string& item) {
-        return folder.isLockHeld(inside(item, std::string(sessionLockName))).value_or(false);
-    });
+std::optional<bool> worldInUse(ServerFolder& folder, const std::string& name) {
+    std::optional<bool> inUse = false;
+    for (const std::string& item : worldItemNames(name)) {
+        const std::optional<bool> held =
+            folder.isLockHeld(inside(item, std::string(sessionLockName)));
+        if (held == std::optional(true)) {
+            return true;
+        }
+        if (!held) {
+            inUse.reset();
+        }
+    }
+    return inUse;
 }
 
 OwnershipDecision planOwnership(const std::optional<Account>& account, const ItemInfo& folder,
@@ -297,15 +415,20 @@ OwnershipDecision planOwnership(const std::optional<Account>& account, const Ite
 Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string& name,
                     bool replace, const OwnershipPlan& ownership,
                     const WorkProgressReport& progress, std::chrono::system_clock::time_point now) {
+    if (const auto free = folder.freeBytes()) {
+        source.limitBytes(*free);
+    }
     const auto totals = source.totals();
     if (!totals) {
+        if (const auto failure = source.takeFailure()) {
+            folder.noteFailure(*failure);
+        }
         return {};
     }
     const auto staging = folder.makeTemporaryFolder(std::string(stagingFolderPrefix));
     if (!staging) {
         return {};
     }
-    const std::string staged = inside(*staging, name);
 
     Placement placed{PlaceResult::Placed, {}};
     WorkProgress last;
@@ -318,33 +441,32 @@ Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string
             placed.result = result;
         }
     };
-    std::optional<std::uint32_t> rootPermissions;
-    if (auto sink = folder.receiveTree(staged, ownership)) {
-        RootKeptWritable root(*sink);
-        switch (source.sendTo(root, tracked)) {
-        case WorldSource::SendResult::Sent:
-            break;
-        case WorldSource::SendResult::Failed:
-            fail(PlaceResult::CopyFailed);
-            break;
-        case WorldSource::SendResult::Stopped:
-            fail(PlaceResult::Stopped);
-            break;
-        case WorldSource::SendResult::SourceChanged:
-            fail(PlaceResult::SourceChanged);
-            break;
-        }
-        if (placed.result == PlaceResult::Placed && !root.finish()) {
-            fail(PlaceResult::CopyFailed);
-        }
-        rootPermissions = root.rootPermissions;
-    } else {
+    SetSink set(folder, *staging, source.items(), name, ownership);
+    switch (source.sendTo(set, tracked)) {
+    case WorldSource::SendResult::Sent:
+        break;
+    case WorldSource::SendResult::Failed:
         fail(PlaceResult::CopyFailed);
+        break;
+    case WorldSource::SendResult::Stopped:
+        fail(PlaceResult::Stopped);
+        break;
+    case WorldSource::SendResult::SourceChanged:
+        fail(PlaceResult::SourceChanged);
+        break;
     }
     if (const auto failure = source.takeFailure()) {
         folder.noteFailure(*failure);
     }
-    // What replaces the old item must be on the disk before the old item gives way.
+    const std::vector<const SetSink::Item*> made = set.made();
+    std::vector<std::string> names;
+    for (const SetSink::Item* item : made) {
+        names.push_back(item->destination);
+    }
+    if (placed.result == PlaceResult::Placed && (made.empty() || !set.finish())) {
+        fail(PlaceResult::CopyFailed);
+    }
+    // What replaces the old items must be on the disk before they give way.
     if (placed.result == PlaceResult::Placed && !folder.flush(*staging)) {
         fail(PlaceResult::CopyFailed);
     }
@@ -352,29 +474,44 @@ Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string
     if (placed.result == PlaceResult::Placed && progress && !progress(last)) {
         fail(PlaceResult::Stopped);
     }
-    // Another program may have taken part of the staged tree while it was copied.
-    if (placed.result == PlaceResult::Placed && folder.countTree(staged) != totals) {
-        fail(PlaceResult::CopyFailed);
+    // Another program may have taken part of the staged set while it was copied.
+    if (placed.result == PlaceResult::Placed) {
+        TreeTotals counted;
+        for (const std::string& item : names) {
+            const auto one = folder.countTree(inside(*staging, item));
+            counted.folders += one ? one->folders : 0;
+            counted.files += one ? one->files : 0;
+            counted.bytes += one ? one->bytes : 0;
+            if (!one) {
+                fail(PlaceResult::CopyFailed);
+            }
+        }
+        if (counted != *totals) {
+            fail(PlaceResult::CopyFailed);
+        }
     }
     // The game may have opened the world after its last file was sent.
     if (placed.result == PlaceResult::Placed && source.isOpenInGame().value_or(false)) {
         fail(PlaceResult::SourceChanged);
     }
     // A server may have opened the world while it was copied: it would save over the new one.
-    if (placed.result == PlaceResult::Placed && worldInUse(folder, name)) {
+    if (placed.result == PlaceResult::Placed && worldInUse(folder, name) == std::optional(true)) {
         fail(PlaceResult::InUse);
     }
     if (placed.result == PlaceResult::Placed) {
-        placed = putInPlace(folder, name, staged, replace, now);
+        placed = putInPlace(folder, name, *staging, names, replace, now);
     }
     folder.removeTree(*staging);
-    if (placed.result == PlaceResult::Placed && rootPermissions &&
-        (*rootPermissions & ownerWrite) == 0) {
-        // A read-only world gets its own bits only now that it is in place; should that fail, the
-        // world is whole all the same. A group inherited from a setgid folder stays.
-        const auto info = folder.itemInfo(name);
-        folder.setPermissions(name, (*rootPermissions & 0777) |
-                                        (info ? info->permissions & setGroupId : 0));
+    for (const SetSink::Item* item : made) {
+        if (placed.result == PlaceResult::Placed && item->rootPermissions &&
+            (*item->rootPermissions & ownerWrite) == 0) {
+            // A read-only folder gets its own bits only now that it is in place; should that
+            // fail, the world is whole all the same. A group inherited from a setgid folder stays.
+            const auto info = folder.itemInfo(item->destination);
+            folder.setPermissions(item->destination,
+                                  (*item->rootPermissions & 0777) |
+                                      (info ? info->permissions & setGroupId : 0));
+        }
     }
     return placed;
 }

@@ -29,8 +29,9 @@ std::vector<std::string> worldItemNames(const std::string& name);
 // Those of them that exist in `folder`, in that order; nothing when one cannot be examined.
 std::optional<std::vector<std::string>> existingWorldItems(ServerFolder& folder,
                                                            const std::string& name);
-// Whether a server has the world of `name`, or one of its items, open.
-bool worldInUse(ServerFolder& folder, const std::string& name);
+// Whether a server has the world of `name`, or one of its items, open; nothing when the folder
+// cannot tell (a host reached by SFTP alone) and none is seen open.
+std::optional<bool> worldInUse(ServerFolder& folder, const std::string& name);
 
 // What the copied world is made as, so that the server's account can write it: decided from the
 // account the app acts as, the server folder and the server's own file (server.properties, or the

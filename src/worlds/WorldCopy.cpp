@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 #include "platform/ssh/RemoteServerFolder.h"
 #include "platform/ssh/SshDestination.h"
+#include "worlds/Archive.h"
 #include "worlds/Messages.h"
 #include "worlds/ServerProperties.h"
 #include "worlds/StagedCopy.h"
@@ -16,8 +17,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <filesystem>
+#include <future>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -42,6 +43,18 @@ bool isOwnName(std::string name) {
            name.starts_with(copyLockName) || name.starts_with(stagingFolderPrefix) ||
            name.starts_with(asideFolderPrefix) || name.starts_with(replacedFolderName) ||
            name.starts_with(propsTemporaryPrefix);
+}
+
+// Why the world's name cannot be used in the server folder, if it cannot.
+std::optional<Alert> nameProblem(const std::string& name) {
+    if (!isUsableName(name) || isOwnName(name)) {
+        return Messages::badWorldName;
+    }
+    // The name goes into server.properties, which the server reads as text.
+    if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
+        return Messages::worldNameNotUtf8;
+    }
+    return std::nullopt;
 }
 
 bool sameItem(const ItemInfo& a, const ItemInfo& b) {
@@ -147,12 +160,8 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
         return CopyOutcome::Failed;
     };
 
-    if (!isUsableName(name) || isOwnName(name)) {
-        return fail(Messages::badWorldName);
-    }
-    // The name goes into server.properties, which the server reads as text.
-    if (!QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8()) {
-        return fail(Messages::worldNameNotUtf8);
+    if (const auto problem = nameProblem(name)) {
+        return fail(*problem);
     }
     folder.takeFailure();
     const auto top = folder.itemInfo("");
@@ -240,10 +249,15 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
         return fail(Messages::unableToCopy);
     }
     // A running server saves its world when it stops, over whatever took its place.
-    if (worldInUse(folder, name)) {
+    const std::optional<bool> inUse = worldInUse(folder, name);
+    if (inUse == std::optional(true)) {
         return fail(Messages::serverRunsWorld);
     }
     const bool replace = !items->empty();
+    // Where the lock cannot be seen, only the user can tell.
+    if (replace && !inUse && dialogs.runAlert(Messages::serverRunningUnknown) != first) {
+        return CopyOutcome::Cancelled;
+    }
     if (replace) {
         if (existing == ExistingWorld::Keep ||
             (existing == ExistingWorld::Ask &&
@@ -257,16 +271,24 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     dialogs.runWithProgress(label, [&](const WorkProgressReport& report) {
         placed = placeCopy(folder, source, name, replace, ownership.plan, report);
     });
-    const std::string kept = placed.keptIn.empty()
-                                 ? std::string()
-                                 : "No Trash could take " + Messages::quotedList(*items) +
-                                       ", so they are kept in " +
-                                       joinPath(folder.displayName(), placed.keptIn) + ".";
+    const std::string kept =
+        placed.keptIn.empty()
+            ? std::string()
+            : (folder.isRemote() ? "There is no Trash on the server: " : "No Trash could take ") +
+                  Messages::quotedList(*items) +
+                  (folder.isRemote() ? " are kept in " : ", so they are kept in ") +
+                  joinPath(folder.displayName(), placed.keptIn) + ".";
     switch (placed.result) {
     case PlaceResult::Placed:
         break;
-    case PlaceResult::CopyFailed:
-        return fail(Messages::unableToCopy);
+    case PlaceResult::CopyFailed: {
+        // An archive refused while it was unpacked says why in its own words.
+        const auto failure = folder.takeFailure();
+        const auto refusal = failure ? archiveRefusal(*failure) : std::nullopt;
+        dialogs.runAlert(refusal ? *refusal
+                                 : Messages::withDetails(Messages::unableToCopy, failure));
+        return CopyOutcome::Failed;
+    }
     case PlaceResult::ReplaceFailed: {
         Alert alert = Messages::withDetails(Messages::unableToReplace, folder.takeFailure());
         alert.details += (alert.details.empty() || kept.empty() ? "" : "\n") + kept;
@@ -276,7 +298,9 @@ CopyOutcome copyWorld(Platform& platform, ServerFolder& folder, WorldSource& sou
     case PlaceResult::InUse:
         return fail(Messages::serverRunsWorld);
     case PlaceResult::SourceChanged:
-        return fail(Messages::worldChangedWhileCopied);
+        // Only a folder of this computer is one the game could have opened.
+        return fail(source.localPath() ? Messages::worldChangedWhileCopied
+                                       : Messages::archiveChangedWhileCopied);
     case PlaceResult::Stopped:
         return CopyOutcome::Cancelled;
     }
@@ -301,7 +325,8 @@ std::unique_ptr<ServerFolder> openServerFolder(Platform& platform, const std::st
         return folder;
     }
     case DestinationKind::Invalid:
-        failure = FileFailure{"understand", text, std::make_error_code(std::errc::invalid_argument)};
+        failure =
+            FileFailure{"understand", text, std::make_error_code(std::errc::invalid_argument)};
         return nullptr;
     case DestinationKind::Remote:
         break;
@@ -355,6 +380,12 @@ CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
 CopyOutcome deployWorld(Platform& platform, const std::string& serverFolderText,
                         const std::string& savesFolder, const std::string& worldName,
                         ExistingWorld existing) {
+    // Checked before the name is joined to the saves folder: "..", "" or "server.properties"
+    // would open another folder, or none, and the user would be told the wrong reason.
+    if (const auto problem = nameProblem(worldName)) {
+        platform.dialogs.runAlert(*problem);
+        return CopyOutcome::Failed;
+    }
     FileFailure why;
     const auto source = LocalWorldSource::open(joinPath(savesFolder, worldName), &why);
     if (!source) {

@@ -29,7 +29,8 @@ struct CopyScene {
         const auto real = LocalServerFolder::open(server.string());
         const auto source = LocalWorldSource::open((saves / world).string());
         if (!real || !source) {
-            return CopyOutcome::Failed;
+            // Told as the window and the command line tell it.
+            return deployWorld(platform, server.string(), saves.string(), world, existing);
         }
         folder.real = real.get();
         return copyWorld(platform, folder, *source, world, existing);

@@ -459,6 +459,21 @@ bool RemoteServerFolder::rename(const std::string& from, const std::string& to) 
     return true;
 }
 
+std::optional<std::uint64_t> RemoteServerFolder::freeBytes() {
+    sftp_session sftp = connection_->sftp();
+    if (sftp == nullptr || sftp_extension_supported(sftp, "statvfs@openssh.com", "2") == 0) {
+        return std::nullopt; // then only the archive's own caps bound what it unpacks
+    }
+    const SshConnection::Watch watch(*connection_, sftpSeconds);
+    sftp_statvfs_t status = sftp_statvfs(sftp, absolute("").c_str());
+    if (status == nullptr) {
+        return std::nullopt;
+    }
+    const std::uint64_t free = status->f_bavail * status->f_frsize;
+    sftp_statvfs_free(status);
+    return free;
+}
+
 bool RemoteServerFolder::setPermissions(const std::string& relative, std::uint32_t permissions) {
     sftp_session sftp = connection_->sftp();
     if (!validName(relative, "set the permissions of")) {
@@ -926,7 +941,7 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
         noteFailure({"read", where(path), make_error_code(FileProblem::NotUtf8Text)});
         return std::nullopt;
     }
-    return TextFile{std::move(text), where(path), *info};
+    return TextFile{std::move(text), path, *info}; // relative: written back through this folder
 }
 
 bool RemoteServerFolder::writeFileAtomically(const std::string& relative, std::string_view contents,

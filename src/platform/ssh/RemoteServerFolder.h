@@ -33,6 +33,7 @@ public:
     bool removeTree(const std::string& relative) override;
     bool setPermissions(const std::string& relative, std::uint32_t permissions) override;
     bool flush(const std::string& relative) override;
+    std::optional<std::uint64_t> freeBytes() override;
     std::optional<TreeTotals> countTree(const std::string& relative) override;
     std::unique_ptr<TreeSink> receiveTree(const std::string& relative,
                                           const OwnershipPlan& ownership) override;

@@ -2,7 +2,6 @@
 
 #include "platform/ssh/RemoteServerFolder.h"
 
-#include <utility>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace Plovermantle {
 

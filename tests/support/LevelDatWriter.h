@@ -1,6 +1,6 @@
 #pragma once
-// Writes level.dat files as the game does (gzip-compressed NBT), for the launch benchmark, the
-// fuzzers' seeds and the tests.
+// Writes level.dat files as the game does (gzip-compressed NBT), for the tests, the launch
+// benchmark and the fuzzers' seeds.
 
 #include <cstdint>
 #include <stdexcept>
