@@ -333,6 +333,8 @@ private slots:
             QVERIFY2(n > 0 || (toTrash == c.toTrash && toKeep == c.toKeep), where);
             Alerts told = plain(s.dialogs.alerts);
             QVERIFY2(n > 0 || told == c.alerts, where);
+            // A lock that cannot be examined is a question for the user, not a guess.
+            std::erase(told, serverRunningUnknown);
             if (copied) {
                 // The rewrite tells its failure, and then server.properties is as it was.
                 const auto rewriteAlert = [](const Alert& alert) {
@@ -364,7 +366,7 @@ private slots:
                 QVERIFY2(arrived == source, where);
                 QVERIFY2(disk(s, false) == outside, where);
             } else {
-                QVERIFY2(told == c.alerts || told.back() == unableToCopy ||
+                QVERIFY2(told == c.alerts || told.empty() || told.back() == unableToCopy ||
                              told.back() == unableToReplace || told.back() == serverFolderUnusable,
                          where);
                 const Alert& last = c.alerts.back();
