@@ -164,7 +164,13 @@ private slots:
              {},
              1,
              "Error!: The archive cannot be used: it unpacks to far more than its own size*"});
-        row("exists, no --replace", {alpha, old, 3, "", "", {"Alpha", "server.properties"}});
+        row("exists, no --replace",
+            {alpha,
+             old,
+             3,
+             "World exists!: A world of that name is in the server folder.*",
+             "",
+             {"Alpha", "server.properties"}});
         row("exists, --replace",
             {with({"copy", "Alpha", "--replace"}), old, 0, copied, "", deployed, pointed});
         row("server.properties unreadable", {alpha,

@@ -1,6 +1,7 @@
 #include "cli/Deploy.h"
 
 #include "worlds/Archive.h"
+#include "worlds/Messages.h"
 #include "worlds/WorldCopy.h"
 
 namespace Plovermantle::Cli {
@@ -22,7 +23,13 @@ int exitStatus(Outcome outcome) {
 
 namespace {
 
-Outcome outcomeOf(CopyOutcome outcome) {
+// The window would ask; a script is told why nothing happened.
+Outcome outcomeOf(TerminalDialogs& dialogs, CopyOutcome outcome) {
+    if (outcome == CopyOutcome::WorldExists) {
+        dialogs.runAlert({.messageText = Messages::worldExists.messageText,
+                          .informativeText = "A world of that name is in the server folder. "
+                                             "Nothing was copied: give --replace to replace it."});
+    }
     switch (outcome) {
     case CopyOutcome::Deployed:
         return Outcome::Deployed;
@@ -46,13 +53,14 @@ ExistingWorld existing(TerminalDialogs& dialogs) {
 
 Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, const std::string& saves,
                     const std::string& server, const std::string& world) {
-    return outcomeOf(Plovermantle::deployWorld(platform, server, saves, world, existing(dialogs)));
+    return outcomeOf(dialogs,
+                     Plovermantle::deployWorld(platform, server, saves, world, existing(dialogs)));
 }
 
 Outcome deployWorld(Platform platform, TerminalDialogs& dialogs, ArchiveWorldSource& source,
                     const std::string& server) {
-    return outcomeOf(Plovermantle::deployWorld(platform, server, source, source.world().name,
-                                               existing(dialogs)));
+    return outcomeOf(dialogs, Plovermantle::deployWorld(platform, server, source,
+                                                        source.world().name, existing(dialogs)));
 }
 
 } // namespace Plovermantle::Cli
