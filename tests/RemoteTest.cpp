@@ -16,11 +16,8 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -574,14 +571,9 @@ private slots:
         QFETCH(bool, stop);
         QFETCH(QString, reason);
         // Listening, so the connection is taken, and never accepting, so nothing is said.
-        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                ::listen(silent, 1) == 0 &&
-                ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        int port = 0;
+        const int silent = loopbackSocket(true, port);
+        QVERIFY(port != 0);
         std::atomic<bool> cancel = false;
         std::thread user([&] {
             if (stop) {
@@ -593,7 +585,7 @@ private slots:
         timer.start();
         FileFailure failure;
         const auto connection =
-            SshConnection::open({"", "127.0.0.1", ntohs(address.sin_port), "/"}, prompts_,
+            SshConnection::open({"", "127.0.0.1", port, "/"}, prompts_,
                                 {home_.path().toStdString(), 1, &cancel}, failure);
         user.join();
         ::close(silent);

@@ -18,17 +18,8 @@ namespace {
 
 // A port nobody listens on now; sshd takes it a moment later.
 int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
+    ::close(loopbackSocket(false, port));
     return port;
 }
 
@@ -73,6 +64,19 @@ std::vector<pid_t> descendants(pid_t root) {
 }
 
 } // namespace
+
+int loopbackSocket(bool listening, int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ready = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       (!listening || ::listen(fd, 1) == 0) &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    port = ready ? ntohs(address.sin_port) : 0;
+    return fd;
+}
 
 int runProgram(const QString& program, const QStringList& arguments, const QStringList& environment,
                QByteArray* output) {
