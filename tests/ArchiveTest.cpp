@@ -15,7 +15,6 @@
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
-using Layout = std::vector<std::string>;
 namespace fs = std::filesystem;
 
 namespace {

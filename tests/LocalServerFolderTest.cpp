@@ -11,7 +11,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,33 +18,8 @@
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
 namespace fs = std::filesystem;
-using Layout = std::vector<std::string>;
 
 namespace {
-
-constexpr uid_t serverUser = 12345; // the server's account
-constexpr uid_t desktopUser = 34567;
-constexpr gid_t sharedGroup = 23456;
-
-// Runs `work` in a child process as `user` (root stays root) with the supplementary groups given;
-// answers whether it succeeded.
-bool runAs(uid_t user, std::vector<gid_t> groups, const std::function<bool()>& work) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool dropped =
-            user == 0 || (::setgroups(groups.size(), groups.data()) == 0 &&
-                          ::setresgid(user, user, user) == 0 && ::setresuid(user, user, user) == 0);
-        ::_exit(dropped && work() ? 0 : 1);
-    }
-    int status = -1;
-    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
 
 // Copies the world folder `world` into `folder` as `name`, through a sink that calls `meddle` after
 // each file it writes.
@@ -316,7 +290,7 @@ private slots:
         QFETCH(WorldSource::SendResult, result);
         buildTree(root / "World", {"f:level.dat=l", "f:session.lock=", "f:region/r.0.0.mca=r"});
         const fs::path region = root / "World/region/r.0.0.mca";
-        const int game = ::open((root / "World/session.lock").c_str(), O_RDWR);
+        GameLock game;
         const auto meddle = [&](const TransferItem& item) {
             if (item.relativePath != "region/r.0.0.mca") {
                 return;
@@ -324,8 +298,6 @@ private slots:
             // Grown with its time kept, or its time changed with its size kept.
             const timespec then[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
             const timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
             if (change == 1) {
                 writeFile(region, "region grown");
             }
@@ -333,11 +305,10 @@ private slots:
                 ::utimensat(AT_FDCWD, region.c_str(), change == 1 ? then : now, 0);
             }
             if (change == 3) {
-                ::fcntl(game, F_OFD_SETLK, &lock);
+                game.take(root / "World/session.lock");
             }
         };
         QCOMPARE(copyWorld(root / "World", *openServer(), "World", {}, meddle), result);
-        ::close(game);
     }
 
     // Whether the server holds a world's session.lock: a pipe or link in its place is no lock,
@@ -360,12 +331,9 @@ private slots:
         QFETCH(std::string, locked);
         QFETCH(bool, held);
         buildTree(root, layout);
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        const int holder = locked.empty() ? -1 : ::open((root / locked).c_str(), O_RDWR);
-        QVERIFY(locked.empty() || ::fcntl(holder, F_OFD_SETLK, &lock) == 0);
+        GameLock holder;
+        QVERIFY(locked.empty() || holder.take(root / locked));
         QCOMPARE(openServer()->isLockHeld("W/session.lock"), std::optional(held));
-        ::close(holder);
     }
 
     // The copy lock: taken when free or left by a process of this computer that is gone; refused,

@@ -16,12 +16,8 @@
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <arpa/inet.h>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -32,21 +28,6 @@ using namespace Plovermantle::Testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readAll(const fs::path& path) {
-    QFile file(QString::fromStdString(path.string()));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-void writeAll(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    ::lstat(path.c_str(), &status);
-    return status.st_mode & 07777;
-}
 
 // Contents handed to a sink from memory, in pieces, calling `each` after every piece.
 FileContent contentOf(std::shared_ptr<std::string> data, std::function<void()> each = {}) {
@@ -137,9 +118,8 @@ private slots:
             QVERIFY2(started.empty(), started.c_str());
             sshd->authorize((home_.path() + "/.ssh/id_ed25519.pub").toStdString());
         }
-        QFile known(home_.path() + "/.ssh/known_hosts");
-        QVERIFY(known.open(QIODevice::WriteOnly));
-        known.write((knownHostsLine(*shell_) + knownHostsLine(*sftpOnly_)).toUtf8());
+        writeFile((home_.path() + "/.ssh/known_hosts").toStdString(),
+                  (knownHostsLine(*shell_) + knownHostsLine(*sftpOnly_)).toStdString());
     }
 
     void destinations_data() {
@@ -214,13 +194,9 @@ private slots:
         shell_->authorize(key + ".pub");
 
         if (c.key == Key::ConfigAlias) {
-            QFile config(ssh + "/config");
-            QVERIFY(config.open(QIODevice::WriteOnly));
-            config.write(
-                QString("Host fixture\n  HostName 127.0.0.1\n  Port %1\n  IdentityFile %2\n")
-                    .arg(shell_->port())
-                    .arg(QString::fromStdString(key))
-                    .toUtf8());
+            writeFile((ssh + "/config").toStdString(),
+                      "Host fixture\n  HostName 127.0.0.1\n  Port " +
+                          std::to_string(shell_->port()) + "\n  IdentityFile " + key + "\n");
         }
         QProcess agent;
         const QString socket = home.path() + "/agent.sock";
@@ -242,17 +218,15 @@ private slots:
         } else if (c.known == Known::Changed) {
             // The host's name on the second line, with another key.
             QVERIFY(makeKey((home.path() + "/other").toStdString()));
-            QFile other(home.path() + "/other.pub");
-            QVERIFY(other.open(QIODevice::ReadOnly));
-            const QList<QByteArray> fields = other.readAll().split(' ');
+            const QList<QByteArray> fields =
+                QByteArray::fromStdString(readFile((home.path() + "/other.pub").toStdString()))
+                    .split(' ');
             const QByteArray otherKey = fields[0] + ' ' + fields[1] + '\n';
             known = "elsewhere.example " + otherKey +
                     QString("[127.0.0.1]:%1 ").arg(shell_->port()).toUtf8() + otherKey;
         }
         if (!known.isEmpty()) {
-            QFile file(knownHosts);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(known);
+            writeFile(knownHosts.toStdString(), known.toStdString());
         }
 
         ScriptedPrompts prompts;
@@ -283,8 +257,7 @@ private slots:
             QVERIFY2(describe(failure).find(c.failure) != std::string::npos,
                      describe(failure).c_str());
         }
-        QFile file(knownHosts);
-        const QByteArray after = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const QByteArray after = QByteArray::fromStdString(readFile(knownHosts.toStdString()));
         if (c.known == Known::Nothing) {
             // Trusted, the key is there in OpenSSH's form; refused, nothing is written.
             QCOMPARE(after.contains(QByteArray::fromStdString(shell_->hostKeyLine())), c.trust);
@@ -337,7 +310,7 @@ private slots:
         sink.reset();
         QCOMPARE(reported, small->size() + large->size());
         QCOMPARE(folder->countTree("world"), (TreeTotals{2, 3, small->size() + large->size()}));
-        QCOMPARE(readAll(root / "world/region/r.0.0.mca"), *large);
+        QCOMPARE(readFile(root / "world/region/r.0.0.mca"), *large);
         QCOMPARE(modeOf(root / "world/level.dat"), mode_t{0755});
         QCOMPARE(modeOf(root / "world/region"), mode_t{0750});
         QCOMPARE(modeOf(root / "world"), mode_t{0751});
@@ -348,7 +321,7 @@ private slots:
         folder->takeFailure();
 
         // Renames never replace.
-        writeAll(root / "taken", "x");
+        writeFile(root / "taken", "x");
         QVERIFY(!folder->rename("world", "taken"));
         QVERIFY(folder->takeFailure());
         QVERIFY(folder->rename("world", "moved"));
@@ -356,10 +329,10 @@ private slots:
 
         // Removal leaves what another account made, and does not follow links out.
         QTemporaryDir outside;
-        writeAll(outside.path().toStdString() + "/keep", "keep");
+        writeFile(outside.path().toStdString() + "/keep", "keep");
         fs::create_directory_symlink(outside.path().toStdString(), root / "moved/out");
-        writeAll(root / "moved/region/theirs", "theirs");
-        QCOMPARE(::chown((root / "moved/region/theirs").c_str(), 12345, 12345), 0);
+        writeFile(root / "moved/region/theirs", "theirs");
+        QCOMPARE(::chown((root / "moved/region/theirs").c_str(), serverUser, serverUser), 0);
         QVERIFY(!folder->removeTree("moved"));
         QVERIFY(why(*folder).find("another account") != std::string::npos);
         QVERIFY(fs::exists(root / "moved/region/theirs"));
@@ -367,16 +340,16 @@ private slots:
         QCOMPARE(::chown((root / "moved/region/theirs").c_str(), ::getuid(), ::getgid()), 0);
         QVERIFY(folder->removeTree("moved"));
         QVERIFY(!fs::exists(root / "moved"));
-        QCOMPARE(readAll(outside.path().toStdString() + "/keep"), std::string("keep"));
+        QCOMPARE(readFile(outside.path().toStdString() + "/keep"), std::string("keep"));
 
         // Text files: replaced whole with their bits, read bounded, links out refused, and an
         // old copy left by a lost connection put back.
-        writeAll(root / "server.properties", "level-name=old\n");
+        writeFile(root / "server.properties", "level-name=old\n");
         fs::permissions(root / "server.properties", fs::perms(0640));
         const std::optional<ItemInfo> like = folder->itemInfo("server.properties");
         QVERIFY(like && like->kind == ItemKind::RegularFile);
         QVERIFY(folder->writeFileAtomically("server.properties", "level-name=new\n", *like));
-        QCOMPARE(readAll(root / "server.properties"), std::string("level-name=new\n"));
+        QCOMPARE(readFile(root / "server.properties"), std::string("level-name=new\n"));
         QCOMPARE(modeOf(root / "server.properties"), mode_t{0640});
         QCOMPARE(folder->entries("")->size(), std::size_t{2}); // taken, server.properties
         QCOMPARE(folder->readTextFile("server.properties", 100)->text,
@@ -420,12 +393,12 @@ private slots:
             {"garbage", LockOutcome::HeldElsewhere},
         };
         for (const auto& [text, outcome] : left) {
-            writeAll(root / lock, text);
+            writeFile(root / lock, text);
             const CopyLockAttempt attempt = folder->lockExclusively(lock);
             QCOMPARE(attempt.outcome, outcome);
             QCOMPARE(attempt.holder.readable, text != "garbage" && outcome != LockOutcome::Taken);
             if (outcome == LockOutcome::Taken) {
-                QVERIFY(readAll(root / lock).find("pid=" + std::to_string(::getpid())) !=
+                QVERIFY(readFile(root / lock).find("pid=" + std::to_string(::getpid())) !=
                         std::string::npos);
             }
         }
@@ -434,18 +407,11 @@ private slots:
 
         // A world's session.lock held by a running process, as the server holds it.
         fs::create_directory(root / "w");
-        writeAll(root / "w/session.lock", "");
-        QProcess holder;
-        holder.start("perl",
-                     {"-e",
-                      "use Fcntl; open(my $f, '+<', $ARGV[0]) or die; "
-                      "my $l = pack('s s x4 q q l x4', F_WRLCK, 0, 0, 0, 0); "
-                      "fcntl($f, F_SETLKW, $l) or die; $| = 1; print \"locked\\n\"; sleep 60",
-                      QString::fromStdString(root / "w/session.lock")});
-        QVERIFY(holder.waitForReadyRead(10000));
+        writeFile(root / "w/session.lock", "");
+        GameLock holder;
+        QVERIFY(holder.take(root / "w/session.lock"));
         QCOMPARE(folder->isLockHeld("w/session.lock"), shell ? std::optional(true) : std::nullopt);
-        holder.kill();
-        holder.waitForFinished();
+        holder.release();
         QCOMPARE(folder->isLockHeld("w/session.lock"), shell ? std::optional(false) : std::nullopt);
         QCOMPARE(folder->isLockHeld("w/missing"), shell ? std::optional(false) : std::nullopt);
         QVERIFY(folder->flush(""));
@@ -510,23 +476,19 @@ private slots:
         QTest::addColumn<bool>("running");
         QTest::addColumn<std::size_t>("cancelAt");
         QTest::addColumn<int>("outcome");
-        using M = SshdFixture::Mode;
-        const auto out = [](CopyOutcome outcome) {
-            return static_cast<int>(outcome);
+        const auto row = [](const char* name, SshdFixture::Mode mode, QString world, bool old,
+                            bool running, std::size_t cancelAt, CopyOutcome outcome) {
+            QTest::newRow(name) << mode << world << old << running << cancelAt
+                                << static_cast<int>(outcome);
         };
-        const std::size_t never = SIZE_MAX;
-        QTest::newRow("new") << M::Shell << "Café ☃" << false << false << never
-                             << out(CopyOutcome::Deployed);
-        QTest::newRow("replace") << M::Shell << "World" << true << false << never
-                                 << out(CopyOutcome::Deployed);
-        QTest::newRow("replace, SFTP only")
-            << M::SftpOnly << "World" << true << false << never << out(CopyOutcome::Deployed);
-        QTest::newRow("running") << M::Shell << "World" << true << true << never
-                                 << out(CopyOutcome::Failed);
-        QTest::newRow("cancelled") << M::Shell << "World" << true << false << std::size_t(3)
-                                   << out(CopyOutcome::Cancelled);
-        QTest::newRow("cancelled, SFTP only") << M::SftpOnly << "World" << false << false
-                                              << std::size_t(3) << out(CopyOutcome::Cancelled);
+        using enum SshdFixture::Mode;
+        using enum CopyOutcome;
+        row("new", Shell, "Café ☃", false, false, SIZE_MAX, Deployed);
+        row("replace", Shell, "World", true, false, SIZE_MAX, Deployed);
+        row("replace, SFTP only", SftpOnly, "World", true, false, SIZE_MAX, Deployed);
+        row("running", Shell, "World", true, true, SIZE_MAX, Failed);
+        row("cancelled", Shell, "World", true, false, 3, Cancelled);
+        row("cancelled, SFTP only", SftpOnly, "World", false, false, 3, Cancelled);
     }
 
     void remoteJob() {
@@ -546,16 +508,8 @@ private slots:
                       {"f:" + name + "/level.dat=old",
                        "f:" + name + "/session.lock=", "f:" + name + "_nether/r=old"});
         }
-        QProcess holder;
-        if (running) {
-            holder.start("perl", {"-e",
-                                  "use Fcntl; open(my $f, '+<', $ARGV[0]) or die; "
-                                  "my $l = pack('s s x4 q q l x4', F_WRLCK, 0, 0, 0, 0); "
-                                  "fcntl($f, F_SETLKW, $l) or die; $| = 1; print \"locked\\n\"; "
-                                  "sleep 60",
-                                  QString::fromStdString(root / "server" / name / "session.lock")});
-            QVERIFY(holder.waitForReadyRead(10000));
-        }
+        GameLock holder;
+        QVERIFY(!running || holder.take(root / "server" / name / "session.lock"));
         const Snapshot before = snapshotTree(root / "server");
         PosixFileSystem files;
         QtPreferences prefs(dir.filePath("prefs.ini"));
@@ -565,8 +519,7 @@ private slots:
         const std::string destination =
             "ssh://127.0.0.1:" + std::to_string(fixture(mode).port()) + (root / "server").string();
         const auto result = deployWorld(platform, destination, (root / "saves").string(), name);
-        holder.kill();
-        holder.waitForFinished();
+        holder.release();
         QCOMPARE(static_cast<int>(result), outcome);
         // The folder itself changes time as the copy lock comes and goes.
         const auto withoutRoot = [](Snapshot snapshot) {
@@ -590,16 +543,16 @@ private slots:
         QCOMPARE(toSeconds(snapshotTree(root / "server" / name)),
                  toSeconds(snapshotTree(root / "saves" / name)));
         // Both Java readers find the folder: everything past ASCII is escaped.
-        const std::string props = readAll(root / "server/server.properties");
+        const std::string props = readFile(root / "server/server.properties");
         QVERIFY2(props.starts_with("motd=hi\nlevel-name=") &&
                      std::ranges::all_of(props, [](char c) { return (c & 0x80) == 0; }),
                  props.c_str());
-        QCOMPARE(readAll(root / "server/server.properties.backup"), "motd=hi\nlevel-name=old\n");
+        QCOMPARE(readFile(root / "server/server.properties.backup"), "motd=hi\nlevel-name=old\n");
         if (old) {
             const auto kept = fs::directory_iterator(root / "server/.plovermantle-replaced");
             const fs::path at = kept->path();
-            QCOMPARE(readAll(at / name / "level.dat"), "old");
-            QCOMPARE(readAll(at / (name + "_nether") / "r"), "old");
+            QCOMPARE(readFile(at / name / "level.dat"), "old");
+            QCOMPARE(readFile(at / (name + "_nether") / "r"), "old");
             QVERIFY(!fs::exists(root / "server" / (name + "_nether")));
         }
         const bool askedAboutTheServer =
@@ -618,14 +571,9 @@ private slots:
         QFETCH(bool, stop);
         QFETCH(QString, reason);
         // Listening, so the connection is taken, and never accepting, so nothing is said.
-        const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        QVERIFY(::bind(silent, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                ::listen(silent, 1) == 0 &&
-                ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+        int port = 0;
+        const int silent = loopbackSocket(true, port);
+        QVERIFY(port != 0);
         std::atomic<bool> cancel = false;
         std::thread user([&] {
             if (stop) {
@@ -637,7 +585,7 @@ private slots:
         timer.start();
         FileFailure failure;
         const auto connection =
-            SshConnection::open({"", "127.0.0.1", ntohs(address.sin_port), "/"}, prompts_,
+            SshConnection::open({"", "127.0.0.1", port, "/"}, prompts_,
                                 {home_.path().toStdString(), 1, &cancel}, failure);
         user.join();
         ::close(silent);

@@ -4,22 +4,14 @@
 
 #include <QRegularExpression>
 #include <QTest>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace Plovermantle;
 using namespace Plovermantle::Testing;
 using namespace Plovermantle::Messages;
 namespace fs = std::filesystem;
-using Layout = std::vector<std::string>;
 
 namespace {
-
-// Another account, say the server's, and a group it shares with the desktop user.
-constexpr uid_t otherUser = 12345;
-constexpr gid_t sharedGroup = 23456;
 
 // Who owns the item at `path`, and its permission bits.
 std::tuple<uid_t, gid_t, mode_t> owned(const fs::path& path) {
@@ -125,7 +117,7 @@ private slots:
         fs::create_directories(s.root / "other");
         buildTree(s.root, c.layout);
         for (const std::string& link : c.foreign) {
-            QCOMPARE(::lchown((s.root / link).c_str(), otherUser, otherUser), 0);
+            QCOMPARE(::lchown((s.root / link).c_str(), serverUser, serverUser), 0);
         }
         s.server = s.root / c.server;
         const Snapshot others = snapshotTree(s.root / "other");
@@ -160,8 +152,8 @@ private slots:
         QTest::addColumn<uid_t>("user");
         QTest::addColumn<bool>("inGroup");
         QTest::newRow("root") << uid_t{0} << true;
-        QTest::newRow("in the server's group") << uid_t{34567} << true;
-        QTest::newRow("not in it") << uid_t{34567} << false; // whose own group is another one
+        QTest::newRow("in the server's group") << desktopUser << true;
+        QTest::newRow("not in it") << desktopUser << false; // whose own group is another one
     }
 
     void keepsOwnersAndDropsSetIdBits() {
@@ -175,27 +167,17 @@ private slots:
                                       "f:sticky=s", "m:sticky=01644"});
         writeFile(s.props(), "rcon.password=secret\nlevel-name=old\n");
         for (const fs::path& item : {s.server, s.props()}) {
-            QCOMPARE(::chown(item.c_str(), otherUser, sharedGroup), 0);
+            QCOMPARE(::chown(item.c_str(), serverUser, sharedGroup), 0);
             QCOMPARE(::chmod(item.c_str(), item == s.props() ? 0664 : inGroup ? 0775 : 0777), 0);
         }
         QCOMPARE(::chmod(s.root.c_str(), 0755), 0);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            const gid_t groups[] = {sharedGroup};
-            if (user != 0 &&
-                (::setgroups(inGroup ? 1 : 0, groups) != 0 || ::setresgid(user, user, user) != 0 ||
-                 ::setresuid(user, user, user) != 0)) {
-                ::_exit(2);
-            }
+        QVERIFY(runAs(user, inGroup ? std::vector{sharedGroup} : std::vector<gid_t>{}, [&] {
             user == 0 ? (void)s.copy() : (void)s.rewrite("World");
-            ::_exit(s.dialogs.shown == (user == 0 ? Alerts{worldCopied} : Alerts{}) ? 0 : 1);
-        }
-        int status = -1;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QCOMPARE(status, 0);
+            return s.dialogs.shown == (user == 0 ? Alerts{worldCopied} : Alerts{});
+        }));
         QCOMPARE(readFile(s.props()), std::string("rcon.password=secret\nlevel-name=World\n"));
         for (const fs::path& file : {s.props(), s.backup()}) {
-            QCOMPARE(owned(file), user == 0 ? std::tuple(otherUser, sharedGroup, 0664u)
+            QCOMPARE(owned(file), user == 0 ? std::tuple(serverUser, sharedGroup, 0664u)
                                   : inGroup ? std::tuple(user, sharedGroup, 0664u)
                                             : std::tuple(user, user, 0644u));
         }
@@ -204,7 +186,7 @@ private slots:
         }
         for (const auto& [name, bits] :
              {std::pair("uid", 0755u), {"gid", 0750u}, {"sticky", 0644u}}) {
-            QCOMPARE(owned(s.server / "World" / name), std::tuple(otherUser, sharedGroup, bits));
+            QCOMPARE(owned(s.server / "World" / name), std::tuple(serverUser, sharedGroup, bits));
         }
     }
 };

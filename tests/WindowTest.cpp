@@ -31,8 +31,11 @@ using App = TestApp<>;
 namespace {
 
 fs::path home;
-constexpr int replace = alertFirstButtonReturn;
-constexpr int cancel = alertFirstButtonReturn + 1;
+
+// The game launcher's saves folder, in the test's home.
+fs::path saves() {
+    return defaultSavesFolder();
+}
 
 // The server folder as remembered and as shown.
 QStringList serverFolder(App& app) {
@@ -88,7 +91,7 @@ const qint64 now = QDateTime::currentMSecsSinceEpoch();
 // put in place of the old.
 void makeWorld(const std::string& folder, const std::string& name = {}, qint64 played = now,
                int mode = 0, bool hardcore = false) {
-    const fs::path world = fs::path(defaultSavesFolder()) / folder;
+    const fs::path world = saves() / folder;
     fs::create_directories(world);
     if (!name.empty()) {
         writeFile(world / "level.dat_new", gzip(levelNbt(name, played, mode, hardcore, "1.20.4")));
@@ -119,13 +122,6 @@ QString listPlace(App& app) {
     return app.find<QLabel>("emptyLabel").text().remove(QChar(0x2068)).remove(QChar(0x2069)) +
            (app.find<QPushButton>("chooseSavesButton").isVisibleTo(&app.window()) ? " [Choose]"
                                                                                   : "");
-}
-
-// Takes the lock the game and its server hold on an open world's session.lock.
-void lockAsTheGame(QFile& file) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    QVERIFY(file.open(QIODevice::ReadWrite) && ::fcntl(file.handle(), F_OFD_SETLK, &lock) == 0);
 }
 
 bool readAll(App& app) {
@@ -173,11 +169,11 @@ private slots:
         makeWorld("Zed 10");
         makeWorld("Zed 9");
         makeWorld("broken");
-        writeFile(fs::path(defaultSavesFolder()) / "broken/level.dat", "not compressed");
+        writeFile(saves() / "broken/level.dat", "not compressed");
         makeWorld("New World", "Castle", now, 1);
         QImage red(64, 64, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(QString::fromStdString(defaultSavesFolder() + "/New World/icon.png")));
+        QVERIFY(red.save(QString::fromStdString(saves() / "New World/icon.png")));
         makeWorld("New World (1)", "Castle", now - day, 0, true);
         makeWorld("Old", "Old\nmap", now - 10 * day, 2); // shown on one line
         makeWorld("unplayed", "unplayed", 0);
@@ -204,9 +200,8 @@ private slots:
                  QColor(Qt::red));
         QVERIFY(row(1, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32) !=
                 QColor(Qt::red)); // the placeholder
-        QCOMPARE(row(0, sizeRole).toLongLong(),
-                 fs::file_size(fs::path(defaultSavesFolder()) / "New World/level.dat") +
-                     fs::file_size(fs::path(defaultSavesFolder()) / "New World/icon.png"));
+        QCOMPARE(row(0, sizeRole).toLongLong(), fs::file_size(saves() / "New World/level.dat") +
+                                                    fs::file_size(saves() / "New World/icon.png"));
         // Names isolated, so that a right-to-left one cannot reorder the lines around it.
         QCOMPARE(row(1, Qt::ToolTipRole).toString().section('\n', 0, 3),
                  QString::fromStdString(
@@ -220,9 +215,8 @@ private slots:
         // An icon put in place of the old one is decoded anew, however alike the two files are.
         QImage blue = red;
         blue.fill(Qt::blue);
-        QVERIFY(blue.save(QString::fromStdString(defaultSavesFolder() + "/New World/new.png")));
-        fs::rename(fs::path(defaultSavesFolder()) / "New World/new.png",
-                   fs::path(defaultSavesFolder()) / "New World/icon.png");
+        QVERIFY(blue.save(QString::fromStdString(saves() / "New World/new.png")));
+        fs::rename(saves() / "New World/new.png", saves() / "New World/icon.png");
         app.find<QAction>("actionRefresh").trigger();
         QVERIFY(readAll(app));
         QCOMPARE(row(0, Qt::DecorationRole).value<QIcon>().pixmap(64).toImage().pixelColor(32, 32),
@@ -256,7 +250,7 @@ private slots:
         QVERIFY(readAll(app));
         app.interface.controller().worlds()->select("A");
         if (change.startsWith('-')) {
-            fs::remove_all(fs::path(defaultSavesFolder()) / change.mid(1).toStdString());
+            fs::remove_all(saves() / change.mid(1).toStdString());
         } else {
             makeWorld(change.section('=', 0, 0).remove('+').toStdString(),
                       change.section('=', 1).toStdString());
@@ -389,10 +383,8 @@ private slots:
         for (const QString& item : server) {
             buildTree(folder, {item.toStdString()});
         }
-        QFile lock(QString::fromStdString((folder / "Island/session.lock").string()));
-        if (locked) {
-            lockAsTheGame(lock);
-        }
+        GameLock lock;
+        QVERIFY(!locked || lock.take(folder / "Island/session.lock"));
         App app;
         app.launch();
         app.dialogs.folderAnswers = {folder.string()};
@@ -461,7 +453,7 @@ private slots:
     // answered Replace, puts the world in place and points the server at it.
     void copiesThroughTheWindow() {
         const fs::path server = home / "Game Server";
-        buildTree(fs::path(defaultSavesFolder()) / "Island", sampleWorld);
+        buildTree(saves() / "Island", sampleWorld);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         Testing::TestApp<PosixFileSystem, ClickingDialogs> app;
         app.interface.controller().settings().setServerFolder(server.string());
@@ -477,8 +469,7 @@ private slots:
         QCOMPARE(app.dialogs.seen, (Alerts{prompt, prompt, worldCopied}));
         // Esc answers as the last button; the others as the order they were given in.
         QCOMPARE(app.dialogs.given, (std::vector{cancel, replace, replace}));
-        QCOMPARE(snapshotTree(server / "Island"),
-                 snapshotTree(fs::path(defaultSavesFolder()) / "Island"));
+        QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves() / "Island"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=Island\n"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));

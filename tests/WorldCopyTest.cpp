@@ -18,12 +18,9 @@ using namespace Plovermantle::Testing;
 using namespace Plovermantle::Messages;
 namespace fs = std::filesystem;
 using namespace std::string_view_literals;
-using Layout = std::vector<std::string>;
 
 namespace {
 
-constexpr int replace = alertFirstButtonReturn;
-constexpr int cancel = alertFirstButtonReturn + 1;
 const std::string kept(replacedFolderName);
 
 // The names directly in `folder` that start with ".plovermantle", but the kept old worlds.
@@ -152,14 +149,6 @@ struct LockCase {
     CopyOutcome outcome = CopyOutcome::Failed;
     std::optional<Account> account = {};
 };
-
-// Holds a lock on `file` as the game's JVM does, as another process would: a lock of the open
-// file description conflicts with a POSIX lock test even from this process.
-void lockAsTheGame(QFile& file) {
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    QVERIFY(file.open(QIODevice::ReadWrite) && ::fcntl(file.handle(), F_OFD_SETLK, &lock) == 0);
-}
 
 // A copy lock left by a crash on another computer sharing the folder.
 const std::string foreignLock = "f:server/.plovermantle.lock=host=far-away\npid=99999\n"
@@ -455,7 +444,9 @@ private slots:
                  (Layout{"2020-01-01T00-00-00Z", "2026-12-07T10-15-00Z"}));
         if (::geteuid() == 0) { // a leftover another account made is not ours to walk
             buildTree(s.server, {"f:.plovermantle-staging-Ot4er1/x=theirs"});
-            QCOMPARE(::chown((s.server / ".plovermantle-staging-Ot4er1").c_str(), 12345, 12345), 0);
+            QCOMPARE(::chown((s.server / ".plovermantle-staging-Ot4er1").c_str(), serverUser,
+                             serverUser),
+                     0);
             recoverLeftovers(*folder);
             QVERIFY(fs::exists(s.server / ".plovermantle-staging-Ot4er1/x"));
         }
@@ -633,14 +624,13 @@ private slots:
         CopyScene s;
         buildTree(s.root, c.layout);
         const Snapshot before = disk(s.server);
-        QFile lock(QString::fromStdString((s.root / c.held / "session.lock").string()));
-        if (!c.held.empty() && !c.atFlush) {
-            lockAsTheGame(lock);
-        }
+        GameLock lock;
+        const fs::path sessionLock = s.root / c.held / "session.lock";
+        QVERIFY(c.held.empty() || c.atFlush || lock.take(sessionLock));
         s.folder.failIf = [&](const FolderCall& call) {
             if (c.atFlush && call.operation == "flush") {
                 c.held.empty() ? (void)fs::remove(s.server / call.path / "World/level.dat")
-                               : lockAsTheGame(lock);
+                               : (void)lock.take(sessionLock);
             }
             return false;
         };

@@ -32,15 +32,15 @@ std::string describe(const FileFailure& failure) {
     return failure.operation + ' ' + failure.path + ": " + failure.error.message();
 }
 
-void FileSystem::noteFailure(FileFailure failure) {
-    const std::lock_guard lock(failureMutex_);
+void FailureNote::noteFailure(FileFailure failure) {
+    const std::lock_guard lock(mutex_);
     if (!failure_) {
         failure_ = std::move(failure);
     }
 }
 
-std::optional<FileFailure> FileSystem::takeFailure() {
-    const std::lock_guard lock(failureMutex_);
+std::optional<FileFailure> FailureNote::takeFailure() {
+    const std::lock_guard lock(mutex_);
     return std::exchange(failure_, std::nullopt);
 }
 

@@ -78,6 +78,19 @@ struct FileFailure {
 // "<operation> <path>: <reason>", for the user to read.
 std::string describe(const FileFailure& failure);
 
+// Why an operation failed. Every failing operation notes why; the first note since the last take
+// is kept, since what fails after it is most often cleaning up. Callers decide on the operations'
+// answers alone and take the note only to tell the user. Safe from any thread.
+class FailureNote {
+public:
+    void noteFailure(FileFailure failure);
+    std::optional<FileFailure> takeFailure();
+
+private:
+    std::mutex mutex_;
+    std::optional<FileFailure> failure_;
+};
+
 enum class ExchangeResult { Exchanged, Unsupported, Failed };
 
 // Where an item moved to the Trash went: the item itself, and the record that lets the file
@@ -97,7 +110,7 @@ enum class LockOutcome { Taken, HeldElsewhere, Failed };
 
 // The file operations the logic reaches the disk through. Paths are native byte strings (UTF-8 on
 // every desktop we ship for); they are never reinterpreted on the way through.
-class FileSystem {
+class FileSystem : public FailureNote {
 public:
     virtual ~FileSystem() = default;
 
@@ -123,16 +136,6 @@ public:
     // one on a world's session.lock while the world is open. A file that is missing or cannot be
     // opened holds no lock.
     virtual bool isLockHeld(const std::string& path) = 0;
-
-    // Why an operation failed. Every failing operation notes why; the first note since the last
-    // take is kept, since what fails after it is most often cleaning up. Callers decide on the
-    // operations' answers alone and take the note only to tell the user. Safe from any thread.
-    void noteFailure(FileFailure failure);
-    std::optional<FileFailure> takeFailure();
-
-private:
-    std::mutex failureMutex_;
-    std::optional<FileFailure> failure_;
 };
 
 } // namespace Plovermantle

@@ -124,6 +124,15 @@ CopyLockAttempt LocalServerFolder::lockExclusively(const std::string& relative) 
     }
     const int folder = parent->folder.get();
     const std::string& name = parent->name;
+    // Ours: the holder written into it names this process.
+    const auto take = [&](Descriptor file) -> CopyLockAttempt {
+        auto lock = std::make_unique<CopyLock>(std::move(parent->folder), name, std::move(file));
+        if (!lock->writeHolder()) {
+            failErrno(operation, relative);
+            return {};
+        }
+        return {LockOutcome::Taken, std::move(lock), {}};
+    };
     // Each turn either makes the file, or finds one and judges it; a file that goes or is
     // replaced in between is looked at again, a bounded number of times.
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -134,13 +143,7 @@ CopyLockAttempt LocalServerFolder::lockExclusively(const std::string& relative) 
                 ::unlinkat(folder, name.c_str(), 0);
                 return {};
             }
-            auto lock =
-                std::make_unique<CopyLock>(std::move(parent->folder), name, std::move(file));
-            if (!lock->writeHolder()) {
-                failErrno(operation, relative);
-                return {};
-            }
-            return {LockOutcome::Taken, std::move(lock), {}};
+            return take(std::move(file));
         }
         if (errno != EEXIST) {
             failErrno(operation, relative);
@@ -175,13 +178,7 @@ CopyLockAttempt LocalServerFolder::lockExclusively(const std::string& relative) 
         }
         // Free, written by a process of this computer, and ours to write: that process is gone.
         if (free && access == O_RDWR && holder.readable && holder.host == hostName()) {
-            auto lock =
-                std::make_unique<CopyLock>(std::move(parent->folder), name, std::move(file));
-            if (!lock->writeHolder()) {
-                failErrno(operation, relative);
-                return {};
-            }
-            return {LockOutcome::Taken, std::move(lock), {}};
+            return take(std::move(file));
         }
         // Held, or left by another computer whose process cannot be asked: only the user may
         // decide to break it.

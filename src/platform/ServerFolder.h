@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +36,8 @@ struct Account {
 // folder, "/"-separated, never absolute and never holding "." or ".."; no operation follows a
 // link it was not asked to, and none reaches outside the folder. The copy, its locks, the keeping
 // of an old world and the server.properties step are written once, above this.
-class ServerFolder {
+// A failing operation notes why, as FailureNote says.
+class ServerFolder : public FailureNote {
 public:
     virtual ~ServerFolder() = default;
 
@@ -104,14 +104,6 @@ public:
     virtual CopyLockAttempt lockExclusively(const std::string& relative) = 0;
     // Removes a lock file the user has chosen to break.
     virtual bool breakLock(const std::string& relative) = 0;
-
-    // Why the last operation failed (see FileSystem::takeFailure).
-    void noteFailure(FileFailure failure);
-    std::optional<FileFailure> takeFailure();
-
-private:
-    std::mutex failureMutex_;
-    std::optional<FileFailure> failure_;
 };
 
 // Where the copied world comes from: a folder of this computer, or a world inside an archive.

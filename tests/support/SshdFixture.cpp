@@ -1,10 +1,13 @@
 #include "support/SshdFixture.h"
 
+#include "support/TestSupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QThread>
 #include <arpa/inet.h>
 #include <csignal>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,17 +18,8 @@ namespace {
 
 // A port nobody listens on now; sshd takes it a moment later.
 int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
     int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
+    ::close(loopbackSocket(false, port));
     return port;
 }
 
@@ -70,6 +64,19 @@ std::vector<pid_t> descendants(pid_t root) {
 }
 
 } // namespace
+
+int loopbackSocket(bool listening, int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ready = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                       (!listening || ::listen(fd, 1) == 0) &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    port = ready ? ntohs(address.sin_port) : 0;
+    return fd;
+}
 
 int runProgram(const QString& program, const QStringList& arguments, const QStringList& environment,
                QByteArray* output) {
@@ -117,17 +124,12 @@ std::string SshdFixture::start() {
     if (!dir_.isValid() || !makeKey((dir + "/host_key").toStdString())) {
         return "cannot make a host key";
     }
-    QFile::resize(dir + "/authorized_keys", 0);
-    QFile authorized(dir + "/authorized_keys");
-    authorized.open(QIODevice::WriteOnly);
-    authorized.close();
+    writeFile((dir + "/authorized_keys").toStdString(), "");
     if (::geteuid() == 0) {
         // sshd's privilege separation needs its empty folder.
         QDir().mkpath("/run/sshd");
     }
     port_ = freePort();
-    QFile config(dir + "/sshd_config");
-    config.open(QIODevice::WriteOnly);
     QByteArray text = "ListenAddress 127.0.0.1\nPort " + QByteArray::number(port_) + "\nHostKey " +
                       dir.toUtf8() + "/host_key\nPidFile none\n" + "AuthorizedKeysFile " +
                       dir.toUtf8() + "/authorized_keys\n" +
@@ -142,8 +144,7 @@ std::string SshdFixture::start() {
         text += "ForceCommand internal-sftp\nAllowTcpForwarding no\nX11Forwarding no\n"
                 "PermitTTY no\n";
     }
-    config.write(text);
-    config.close();
+    writeFile((dir + "/sshd_config").toStdString(), text.toStdString());
     sshd_.setProcessChannelMode(QProcess::MergedChannels);
     sshd_.setStandardOutputFile(dir + "/sshd.log");
     sshd_.start("/usr/sbin/sshd", {"-D", "-e", "-f", dir + "/sshd_config"});
@@ -163,9 +164,10 @@ std::string SshdFixture::start() {
 }
 
 std::string SshdFixture::hostKeyLine() const {
-    QFile key(dir_.path() + "/host_key.pub");
-    key.open(QIODevice::ReadOnly);
-    const QList<QByteArray> fields = key.readAll().trimmed().split(' ');
+    const QList<QByteArray> fields =
+        QByteArray::fromStdString(readFile((dir_.path() + "/host_key.pub").toStdString()))
+            .trimmed()
+            .split(' ');
     return fields.size() >= 2 ? (fields[0] + ' ' + fields[1]).toStdString() : std::string();
 }
 
@@ -178,11 +180,8 @@ std::string SshdFixture::hostKeyFingerprint() const {
 }
 
 void SshdFixture::authorize(const std::string& publicKey) {
-    QFile key(QString::fromStdString(publicKey));
-    QFile authorized(dir_.path() + "/authorized_keys");
-    if (key.open(QIODevice::ReadOnly) && authorized.open(QIODevice::Append)) {
-        authorized.write(key.readAll());
-    }
+    std::ofstream(dir_.path().toStdString() + "/authorized_keys", std::ios::app)
+        << readFile(publicKey);
 }
 
 void SshdFixture::killSessions() {
@@ -192,9 +191,8 @@ void SshdFixture::killSessions() {
 }
 
 std::string SshdFixture::log() const {
-    QFile file(dir_.path() + "/sshd.log");
-    file.open(QIODevice::ReadOnly);
-    return file.readAll().right(4000).toStdString();
+    const std::string text = readFile(dir_.path().toStdString() + "/sshd.log");
+    return text.substr(text.size() - std::min<std::size_t>(text.size(), 4000));
 }
 
 } // namespace Plovermantle::Testing

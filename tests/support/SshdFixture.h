@@ -41,6 +41,9 @@ private:
     int port_ = 0;
 };
 
+// A socket bound to a free port of 127.0.0.1, listening when asked; `port` is 0 when it failed.
+int loopbackSocket(bool listening, int& port);
+
 // Runs a program to its end; its exit code, or -1 when it did not run.
 int runProgram(const QString& program, const QStringList& arguments,
                const QStringList& environment = {}, QByteArray* output = nullptr);

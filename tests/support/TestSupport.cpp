@@ -5,9 +5,12 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace Plovermantle::Testing {
 
@@ -28,6 +31,39 @@ void writeFile(const fs::path& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!(out << contents)) {
         throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+bool runAs(uid_t user, std::vector<gid_t> groups, const std::function<bool()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool dropped =
+            user == 0 || (::setgroups(groups.size(), groups.data()) == 0 &&
+                          ::setresgid(user, user, user) == 0 && ::setresuid(user, user, user) == 0);
+        ::_exit(dropped && work() ? 0 : 1);
+    }
+    int status = -1;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool GameLock::take(const fs::path& file) {
+    release();
+    fd_ = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    return fd_ >= 0 && ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;
+}
+
+void GameLock::release() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
     }
 }
 

@@ -7,11 +7,26 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace Plovermantle::Testing {
+
+// Items for buildTree, or names a test expects to find.
+using Layout = std::vector<std::string>;
+
+// The accounts a test acts as or hands items to: the server's, the desktop user's, and a group the
+// two share.
+constexpr uid_t serverUser = 12345;
+constexpr uid_t desktopUser = 34567;
+constexpr gid_t sharedGroup = 23456;
+
+// A prompt's answers: its first button (Replace, Continue), then its second (Cancel).
+constexpr int replace = alertFirstButtonReturn;
+constexpr int cancel = alertFirstButtonReturn + 1;
 
 // Points HOME and the XDG folders at a fresh temporary folder for the rest of the process, so that
 // no test reads or writes the real user's settings or game folders. Call before QApplication.
@@ -60,6 +75,28 @@ inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
                                                   "l:data/outside>../../..",
                                                   "l:data/loop>loop",
                                                   "p:data/pipe"};
+
+// The permission bits of the item at `path`, links not followed.
+mode_t modeOf(const std::filesystem::path& path);
+
+// Runs `work` in a child process as `user` (root stays root) with the supplementary groups given;
+// answers whether it succeeded.
+bool runAs(uid_t user, std::vector<gid_t> groups, const std::function<bool()>& work);
+
+// Holds a write lock on `file` (a world's session.lock) as the game's JVM does. The lock belongs to
+// the open file description, so a lock test sees it even from this process, and other processes do.
+class GameLock {
+public:
+    GameLock() = default;
+    GameLock(const GameLock&) = delete;
+    GameLock& operator=(const GameLock&) = delete;
+    ~GameLock() { release(); }
+    bool take(const std::filesystem::path& file);
+    void release();
+
+private:
+    int fd_ = -1;
+};
 
 // The alerts the app shows, word for word.
 using Alerts = std::vector<Alert>;
