@@ -32,13 +32,13 @@ std::string Settings::serverFolder() const {
 
 void Settings::setServerFolder(const std::string& path) {
     setValue(serverFolderKey, path);
-    std::vector<std::string> recent = recentServerFolders();
-    std::erase(recent, path);
-    recent.insert(recent.begin(), path);
-    recent.resize(std::min(recent.size(), maxRecentServerFolders));
-    QJsonArray list;
-    for (const std::string& folder : recent) {
-        list.append(QFile::decodeName(folder.c_str()));
+    // The latest first, then the others as they were; built afresh rather than inserted at the
+    // front, which GCC 12 at -O3 misreads as a null dereference.
+    QJsonArray list{QFile::decodeName(path.c_str())};
+    for (const std::string& folder : recentServerFolders()) {
+        if (folder != path && static_cast<std::size_t>(list.size()) < maxRecentServerFolders) {
+            list.append(QFile::decodeName(folder.c_str()));
+        }
     }
     setValue(recentServerFoldersKey,
              QJsonDocument(list).toJson(QJsonDocument::Compact).toStdString());

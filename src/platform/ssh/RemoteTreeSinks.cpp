@@ -159,8 +159,8 @@ public:
         if (item.relativePath.empty()) {
             // The root's own entry gives it its bits and times at the end, as tar does for every
             // folder, without a round trip of its own.
-            TransferItem root = item;
-            root.relativePath = ".";
+            const TransferItem root{std::string(1, '.'), item.kind,     item.size,
+                                    item.permissions,    item.modified, item.linkTarget};
             return makeRoot(folder_, relative_) && start() && entry(root, AE_IFDIR, 0, nullptr);
         }
         return entry(item, AE_IFDIR, 0, nullptr) && !broken_;
