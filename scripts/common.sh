@@ -44,6 +44,6 @@ ensure_packages() {
 # build PRESET: configures (once) and builds with a CMake preset.
 build() {
     local preset="$1"
-    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null
+    [ -f "build/$preset/build.ninja" ] || cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 }
