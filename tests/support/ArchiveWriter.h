@@ -20,22 +20,18 @@ inline std::string makeArchive(const std::string& format, const std::vector<std:
     static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     const locale_t previous = ::uselocale(utf8);
     std::unique_ptr<archive, int (*)(archive*)> a(archive_write_new(), archive_write_free);
-    if (format.starts_with("zip")) {
-        archive_write_set_format_zip(a.get());
-        if (format == "zip-cp437") {
-            archive_write_set_options(a.get(), "zip:hdrcharset=CP437");
-        }
-    } else if (format == "7z") {
-        archive_write_set_format_7zip(a.get());
-    } else {
-        archive_write_set_format_pax_restricted(a.get());
-        if (format == "tar.gz") {
-            archive_write_add_filter_gzip(a.get());
-        } else if (format == "tar.xz") {
-            archive_write_add_filter_xz(a.get());
-        } else if (format == "tar.zst") {
-            archive_write_add_filter_zstd(a.get());
-        }
+    const char* filter = format == "tar.gz"    ? "gzip"
+                         : format == "tar.xz"  ? "xz"
+                         : format == "tar.zst" ? "zstd"
+                                               : nullptr;
+    archive_write_set_format_by_name(a.get(), format.starts_with("zip") ? "zip"
+                                              : format == "7z"          ? "7zip"
+                                                                        : "paxr");
+    if (filter != nullptr) {
+        archive_write_add_filter_by_name(a.get(), filter);
+    }
+    if (format == "zip-cp437") {
+        archive_write_set_options(a.get(), "zip:hdrcharset=CP437");
     }
     std::string buffer(64u << 20, '\0');
     std::size_t used = 0;
@@ -55,14 +51,12 @@ inline std::string makeArchive(const std::string& format, const std::vector<std:
         if (kind == 'd') {
             archive_entry_set_filetype(entry.get(), AE_IFDIR);
             archive_entry_set_perm(entry.get(), 0755);
-        } else if (kind == 'l' || kind == 'h') {
+        } else if (kind == 'l') {
             archive_entry_set_filetype(entry.get(), AE_IFLNK);
-            if (kind == 'h') {
-                archive_entry_set_filetype(entry.get(), AE_IFREG);
-                archive_entry_copy_hardlink(entry.get(), value.c_str());
-            } else {
-                archive_entry_copy_symlink(entry.get(), value.c_str());
-            }
+            archive_entry_copy_symlink(entry.get(), value.c_str());
+        } else if (kind == 'h') {
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_copy_hardlink(entry.get(), value.c_str());
         } else {
             data = kind == 'z' ? std::string(std::stoul(value), '\0') : value;
             archive_entry_set_filetype(entry.get(), AE_IFREG);
