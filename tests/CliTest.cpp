@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -17,37 +18,27 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Run {
-    Layout args;       // "@" stands for the scene's root
-    Layout setup = {}; // buildTree entries under the root, made before the run
-    int status = 0;
-    std::string err = {};                  // standard error, "*" matching any text
-    std::string out = {};                  // standard output
-    Layout server = {"server.properties"}; // what the server folder holds after
-    std::string props = "level-name=world\n";
+    Layout args;  // "@" stands for the scene's root
+    Layout setup; // buildTree entries under the root, made before the run
+    int status;
+    std::string err;   // standard error, "*" matching any text
+    std::string out;   // standard output
+    Layout server;     // what the server folder holds after
+    std::string props; // and its server.properties
 };
 
-std::string replaced(std::string text, const std::string& root) {
-    for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + root.size())) {
-        text.replace(at, 1, root);
-    }
-    return text;
+std::string replaced(const std::string& text, const fs::path& root) {
+    return QString::fromStdString(text).replace('@', QString::fromStdString(root)).toStdString();
 }
 
 // Whether `text` is `pattern`, each "*" in it standing for any text.
-bool matches(std::string_view text, std::string_view pattern) {
-    const auto star = pattern.find('*');
-    if (star == std::string_view::npos) {
-        return text == pattern;
-    }
-    if (!text.starts_with(pattern.substr(0, star))) {
-        return false;
-    }
-    for (std::size_t from = star; from <= text.size(); ++from) {
-        if (matches(text.substr(from), pattern.substr(star + 1))) {
-            return true;
-        }
-    }
-    return false;
+bool matches(const std::string& text, const std::string& pattern) {
+    const QString any =
+        QRegularExpression::escape(QString::fromStdString(pattern)).replace("\\*", ".*");
+    return QRegularExpression(QRegularExpression::anchoredPattern(any),
+                              QRegularExpression::DotMatchesEverythingOption)
+        .match(QString::fromStdString(text))
+        .hasMatch();
 }
 
 const std::string copied = "World copied.: Be sure to restart the server.\n";
@@ -92,15 +83,13 @@ class CliTest : public QObject {
 private slots:
     void runs_data() {
         QTest::addColumn<Run>("c");
-        const auto row = [](const char* name, const Run& c) {
-            QTest::newRow(name) << c;
+        const auto row = [](const char* name, Layout args, Layout setup, int status,
+                            std::string err, std::string out = {},
+                            Layout server = {"server.properties"},
+                            std::string props = "level-name=world\n") {
+            QTest::newRow(name) << Run{args, setup, status, err, out, server, props};
         };
-        const Layout to{"--saves", "@/saves", "--to", "@/server"};
-        const auto with = [&](Layout args) {
-            args.insert(args.end(), to.begin(), to.end());
-            return args;
-        };
-        const Layout alpha = with({"copy", "Alpha"});
+        const Layout alpha{"copy", "Alpha", "--saves", "@/saves", "--to", "@/server"};
         const Layout old{"f:server/Alpha/old=o"};
         const std::string listed = "Alpha\tAlpha World\t2023-11-14T22:13:20Z\nBeta\tBeta\t-\n";
         const std::string outside = "Error!: The archive cannot be used: it holds a path that "
@@ -112,59 +101,44 @@ private slots:
                                    copied;
         const std::string noWorld =
             "Error!: The saves folder holds no world of that name.\n@/saves/Zeta\n";
+        const Layout myMap{"MyMap", "server.properties", "server.properties.backup"};
+        const Layout kept{"Alpha", "server.properties"};
+        const Layout fromMaps{"copy", "MyMap", "--saves", "@/maps.zip", "--to", "@/server"};
 
-        row("list, most recently played first",
-            {{"list", "--saves", "@/saves"}, {}, 0, "", listed});
-        row("list the remembered saves folder", {{"list"}, {settings}, 0, "", listed});
-        row("list an archive, a tab in a name made harmless",
-            {{"list", "--saves=@/maps.zip"}, {}, 0, "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n"});
-        row("list an archive that is refused", {{"list", "--saves", "@/bad.tar"}, {}, 1, outside});
-        row("list a folder that is not there",
-            {{"list", "--saves", "@/none"}, {}, 1, "Error!: Unable to read the saves folder.\n*"});
-        row("copy", {alpha, {}, 0, copied, "", deployed, pointed});
-        row("copy to the remembered folders",
-            {{"copy", "Alpha"}, {settings}, 0, copied, "", deployed, pointed});
-        row("copy from an archive, two folders deep",
-            {{"copy", "MyMap", "--saves", "@/maps.zip", "--to", "@/server"},
-             {},
-             0,
-             copied,
-             "",
-             {"MyMap", "server.properties", "server.properties.backup"},
-             "level-name=MyMap\n"});
-        row("exists, no --replace",
-            {alpha,
-             old,
-             3,
-             "World exists!: A world of that name is in the server folder.*",
-             "",
-             {"Alpha", "server.properties"}});
+        row("list, most recently played first", {"list", "--saves", "@/saves"}, {}, 0, "", listed);
+        row("list an archive, a tab in a name made harmless", {"list", "--saves=@/maps.zip"}, {}, 0,
+            "", "MyMap\tSky?Map\t1970-01-01T00:00:00Z\n");
+        row("list an archive that is refused", {"list", "--saves", "@/bad.tar"}, {}, 1, outside);
+        row("list a folder that is not there", {"list", "--saves", "@/none"}, {}, 1,
+            "Error!: Unable to read the saves folder.\n*");
+        row("copy", alpha, {}, 0, copied, "", deployed, pointed);
+        row("copy to the remembered folders", {"copy", "Alpha"}, {settings}, 0, copied, "",
+            deployed, pointed);
+        row("copy from an archive, two folders deep", fromMaps, {}, 0, copied, "", myMap,
+            "level-name=MyMap\n");
+        row("exists, no --replace", alpha, old, 3,
+            "World exists!: A world of that name is in the server folder.*", "", kept);
         row("exists, --replace",
-            {with({"copy", "Alpha", "--replace"}), old, 0, copied, "", deployed, pointed});
-        row("server.properties unreadable", {alpha,
-                                             {"l:server/server.properties>gone"},
-                                             4,
-                                             unread,
-                                             "",
-                                             {"Alpha", "server.properties"},
-                                             ""});
-        row("no such world", {with({"copy", "Zeta"}), {}, 1, noWorld});
-        row("no server folder", {{"copy", "Alpha", "--saves", "@/saves"}, {}, 2, "Come on!: *\n"});
-        row("no arguments", {{}, {}, 2, usage});
-        row("copy without a world", {{"copy", "--to", "@/server"}, {}, 2, usage});
-        row("unknown option", {{"list", "--force"}, {}, 2, usage});
-        row("help", {{"--help"}, {}, 0, "", usage + "Exit status*"});
+            {"copy", "Alpha", "--replace", "--saves", "@/saves", "--to", "@/server"}, old, 0,
+            copied, "", deployed, pointed);
+        row("server.properties unreadable", alpha, {"l:server/server.properties>gone"}, 4, unread,
+            "", kept);
+        row("no such world", {"copy", "Zeta", "--saves", "@/saves", "--to", "@/server"}, {}, 1,
+            noWorld);
+        row("no server folder", {"copy", "Alpha", "--saves", "@/saves"}, {}, 2, "Come on!: *\n");
+        row("no arguments", {}, {}, 2, usage);
+        row("copy without a world", {"copy", "--to", "@/server"}, {}, 2, usage);
+        row("unknown option", {"list", "--force"}, {}, 2, usage);
+        row("help", {"--help"}, {}, 0, "", usage + "Exit status*");
     }
     void runs() {
         QFETCH(Run, c);
         const QTemporaryDir dir;
         const fs::path root = dir.path().toStdString();
         makeScene(root);
-        Layout setup;
-        for (const std::string& entry : c.setup) {
-            setup.push_back(replaced(entry, root));
-        }
-        buildTree(root, setup);
+        std::ranges::transform(c.setup, c.setup.begin(),
+                               [&](auto& entry) { return replaced(entry, root); });
+        buildTree(root, c.setup);
         QProcess process;
         start(process, root, c.args);
         QVERIFY(process.waitForFinished(30000));
@@ -195,15 +169,12 @@ private slots:
         QVERIFY(process.waitForStarted());
         // Mid-copy: a few of the world's files have reached the staging folder.
         const auto copying = [&] {
-            for (const auto& item : fs::directory_iterator(root / "server")) {
-                const fs::path region = item.path() / "Alpha/region";
-                if (item.path().filename().string().starts_with(".plovermantle-staging-") &&
-                    fs::exists(region) &&
-                    std::distance(fs::directory_iterator(region), fs::directory_iterator()) > 10) {
-                    return true;
-                }
-            }
-            return false;
+            return std::ranges::any_of(
+                fs::directory_iterator(root / "server"), [](const auto& item) {
+                    const fs::path region = item.path() / "Alpha/region";
+                    return fs::exists(region) && std::distance(fs::directory_iterator(region),
+                                                               fs::directory_iterator()) > 10;
+                });
         };
         for (int wait = 0; !copying(); ++wait) {
             QVERIFY2(wait < 20000 && process.state() == QProcess::Running, "never mid-copy");
