@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,48 +17,31 @@ namespace Plovermantle::Testing {
 
 namespace {
 
-// A port nobody listens on now; sshd takes it a moment later.
-int freePort() {
-    int port = 0;
-    ::close(loopbackSocket(false, port));
-    return port;
-}
-
-bool accepting(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<std::uint16_t>(port));
+    return address;
+}
+
+bool accepting(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = loopback(port);
     const bool connected =
         ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return connected;
 }
 
-// Every process descended from `root`.
+// Every process descended from `root`, parents before their children.
 std::vector<pid_t> descendants(pid_t root) {
-    std::vector<std::pair<pid_t, pid_t>> parents;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = entry.toInt(&number);
-        QFile stat("/proc/" + entry + "/stat");
-        if (!number || !stat.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1) {
-            parents.emplace_back(pid, fields[1].toInt());
-        }
-    }
     std::vector<pid_t> found{root};
     for (std::size_t i = 0; i < found.size(); ++i) {
-        for (const auto& [pid, parent] : parents) {
-            if (parent == found[i]) {
-                found.push_back(pid);
-            }
-        }
+        const std::string pid = std::to_string(found[i]);
+        std::ifstream children("/proc/" + pid + "/task/" + pid + "/children");
+        found.insert(found.end(), std::istream_iterator<pid_t>(children),
+                     std::istream_iterator<pid_t>());
     }
     found.erase(found.begin());
     return found;
@@ -67,9 +51,7 @@ std::vector<pid_t> descendants(pid_t root) {
 
 int loopbackSocket(bool listening, int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     const bool ready = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
                        (!listening || ::listen(fd, 1) == 0) &&
@@ -81,13 +63,11 @@ int loopbackSocket(bool listening, int& port) {
 int runProgram(const QString& program, const QStringList& arguments, const QStringList& environment,
                QByteArray* output) {
     QProcess process;
-    if (!environment.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& setting : environment) {
-            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
-        }
-        process.setProcessEnvironment(env);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& setting : environment) {
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
     }
+    process.setProcessEnvironment(env);
     process.start(program, arguments);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
         return -1;
@@ -109,14 +89,9 @@ bool makeKey(const std::string& path, const std::string& passphrase) {
 SshdFixture::SshdFixture(Mode mode) : mode_(mode) {}
 
 SshdFixture::~SshdFixture() {
-    if (sshd_.state() != QProcess::NotRunning) {
-        killSessions();
-        sshd_.terminate();
-        if (!sshd_.waitForFinished(5000)) {
-            sshd_.kill();
-            sshd_.waitForFinished(5000);
-        }
-    }
+    killSessions();
+    sshd_.kill();
+    sshd_.waitForFinished(5000);
 }
 
 std::string SshdFixture::start() {
@@ -125,11 +100,10 @@ std::string SshdFixture::start() {
         return "cannot make a host key";
     }
     writeFile((dir + "/authorized_keys").toStdString(), "");
-    if (::geteuid() == 0) {
-        // sshd's privilege separation needs its empty folder.
-        QDir().mkpath("/run/sshd");
-    }
-    port_ = freePort();
+    // sshd's privilege separation needs its empty folder (only root can make it).
+    QDir().mkpath("/run/sshd");
+    // A port nobody listens on now; sshd takes it a moment later.
+    ::close(loopbackSocket(false, port_));
     QByteArray text = "ListenAddress 127.0.0.1\nPort " + QByteArray::number(port_) + "\nHostKey " +
                       dir.toUtf8() + "/host_key\nPidFile none\n" + "AuthorizedKeysFile " +
                       dir.toUtf8() + "/authorized_keys\n" +
@@ -164,19 +138,15 @@ std::string SshdFixture::start() {
 }
 
 std::string SshdFixture::hostKeyLine() const {
-    const QList<QByteArray> fields =
-        QByteArray::fromStdString(readFile((dir_.path() + "/host_key.pub").toStdString()))
-            .trimmed()
-            .split(' ');
-    return fields.size() >= 2 ? (fields[0] + ' ' + fields[1]).toStdString() : std::string();
+    const std::string line = readFile((dir_.path() + "/host_key.pub").toStdString());
+    return QString::fromStdString(line).section(' ', 0, 1).toStdString();
 }
 
 std::string SshdFixture::hostKeyFingerprint() const {
     QByteArray output;
     runProgram("ssh-keygen", {"-l", "-E", "sha256", "-f", dir_.path() + "/host_key.pub"}, {},
                &output);
-    const QList<QByteArray> fields = output.split(' ');
-    return fields.size() >= 2 ? fields[1].toStdString() : std::string();
+    return QString(output).section(' ', 1, 1).toStdString();
 }
 
 void SshdFixture::authorize(const std::string& publicKey) {

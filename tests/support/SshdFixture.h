@@ -19,8 +19,6 @@ public:
 
     explicit SshdFixture(Mode mode);
     ~SshdFixture();
-    SshdFixture(const SshdFixture&) = delete;
-    SshdFixture& operator=(const SshdFixture&) = delete;
 
     // Starts it; empty on success, else why not.
     std::string start();
