@@ -52,17 +52,6 @@ Answer typeSecret(const QString& text, bool accept) {
     };
 }
 
-// Everything the terminal prompts wrote to their message stream.
-std::string drain(std::FILE* file) {
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-        text.push_back(static_cast<char>(c));
-    }
-    return text;
-}
-
 } // namespace
 
 class RemoteDialogsTest : public QObject {
@@ -246,12 +235,15 @@ private slots:
             }
             (void)!::write(other, typed.constData(), std::size_t(typed.size()));
         });
-        std::FILE* messages = std::tmpfile();
+        char* written = nullptr;
+        std::size_t writtenSize = 0;
+        std::FILE* messages = ::open_memstream(&written, &writtenSize);
         TerminalPrompts prompts(acceptNewKey, input, messages);
         const QString got = question(prompts);
         user.join();
         QCOMPARE(got, expected);
-        QVERIFY(QString::fromStdString(drain(messages)).contains(said));
+        std::fflush(messages);
+        QVERIFY(QString::fromUtf8(written, qsizetype(writtenSize)).contains(said));
         if (terminal) {
             termios after{};
             QVERIFY(::tcgetattr(input, &after) == 0 && (after.c_lflag & ECHO) != 0);
@@ -263,6 +255,7 @@ private slots:
             QVERIFY2(!screen.contains("s3cret"), screen.constData());
         }
         std::fclose(messages);
+        std::free(written);
         ::close(input);
         ::close(other);
     }
