@@ -29,11 +29,7 @@ using App = TestApp<>;
 namespace {
 
 fs::path home;
-
-// The game launcher's saves folder, in the test's home.
-fs::path saves() {
-    return defaultSavesFolder();
-}
+fs::path saves; // the game launcher's, in the test's home
 
 // The server folder as remembered and as shown.
 QStringList serverFolder(App& app) {
@@ -85,7 +81,7 @@ const qint64 now = QDateTime::currentMSecsSinceEpoch();
 // put in place of the old.
 void makeWorld(const std::string& folder, const std::string& name = {}, qint64 played = now,
                int mode = 0, bool hardcore = false) {
-    const fs::path world = saves() / folder;
+    const fs::path world = saves / folder;
     fs::create_directories(world);
     if (!name.empty()) {
         writeFile(world / "level.dat_new", gzip(levelNbt(name, played, mode, hardcore, "1.20.4")));
@@ -145,6 +141,7 @@ class WindowTest : public QObject {
 public:
     static void initMain() {
         home = isolateHome();
+        saves = defaultSavesFolder();
         // Away from its default, so that a search that ignores it shows.
         ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
     }
@@ -153,7 +150,7 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     // The next launch starts afresh.
     void cleanup() {
-        fs::remove_all(defaultSavesFolder());
+        fs::remove_all(saves);
         fs::remove_all(home / "server");
     }
 
@@ -164,19 +161,19 @@ private slots:
     void showsWorldsAsTheGameDoes() {
         App app;
         app.launch();
-        QVERIFY(!fs::exists(defaultSavesFolder()) && app.dialogs.alerts.empty());
-        const QString path = QString::fromStdString(defaultSavesFolder());
+        QVERIFY(!fs::exists(saves) && app.dialogs.alerts.empty());
+        const QString path = QString::fromStdString(saves);
         QCOMPARE(listPlace(app), "There is no folder at " + path + ". [Choose]");
-        buildTree(saves(), {"f:notes.txt=x"});
+        buildTree(saves, {"f:notes.txt=x"});
         app.find<QAction>("actionRefresh").trigger();
         QCOMPARE(listPlace(app), "There are no worlds in " + path + ". [Choose]");
         // Only the visible folders directly inside, named exactly as on disk.
-        buildTree(saves(), {"d:Zed 10", "d:Zed 9/region", "f:broken/level.dat=not compressed",
-                            "d: Größe 世界 ", "d:.hidden", "l:Link>Old"});
+        buildTree(saves, {"d:Zed 10", "d:Zed 9/region", "f:broken/level.dat=not compressed",
+                          "d: Größe 世界 ", "d:.hidden", "l:Link>Old"});
         makeWorld("New World", "Castle", now, 1);
         QImage red(64, 64, QImage::Format_ARGB32);
         red.fill(Qt::red);
-        QVERIFY(red.save(QString::fromStdString(saves() / "New World/icon.png")));
+        QVERIFY(red.save(QString::fromStdString(saves / "New World/icon.png")));
         makeWorld("New World (1)", "Castle", now - day, 0, true);
         makeWorld("Old", "Old\nmap", now - 10 * day, 2); // shown on one line
         makeWorld("unplayed", "unplayed", 0);
@@ -200,12 +197,12 @@ private slots:
         };
         QCOMPARE(iconColour(0), QColor(Qt::red));
         QVERIFY(iconColour(1) != QColor(Qt::red)); // the placeholder
-        QCOMPARE(row(0, sizeRole).toLongLong(), fs::file_size(saves() / "New World/level.dat") +
-                                                    fs::file_size(saves() / "New World/icon.png"));
+        QCOMPARE(row(0, sizeRole).toLongLong(), fs::file_size(saves / "New World/level.dat") +
+                                                    fs::file_size(saves / "New World/icon.png"));
         // Names isolated, so that a right-to-left one cannot reorder the lines around it.
         QCOMPARE(row(1, Qt::ToolTipRole).toString().section('\n', 0, 3),
                  QString::fromStdString(
-                     "\u2068Castle\u2069\nFolder: \u2068" + defaultSavesFolder() +
+                     "\u2068Castle\u2069\nFolder: \u2068" + saves.string() +
                      "/New World (1)\u2069\nVersion: \u20681.20.4\u2069\nGame mode: Hardcore"));
         list.setCurrentIndex(list.model()->index(1, 0));
         // What a copy takes.
@@ -214,8 +211,8 @@ private slots:
         // An icon put in place of the old one is decoded anew, however alike the two files are.
         QImage blue = red;
         blue.fill(Qt::blue);
-        QVERIFY(blue.save(QString::fromStdString(saves() / "New World/new.png")));
-        fs::rename(saves() / "New World/new.png", saves() / "New World/icon.png");
+        QVERIFY(blue.save(QString::fromStdString(saves / "New World/new.png")));
+        fs::rename(saves / "New World/new.png", saves / "New World/icon.png");
         app.find<QAction>("actionRefresh").trigger();
         QVERIFY(readAll(app));
         QCOMPARE(iconColour(0), QColor(Qt::blue));
@@ -238,7 +235,7 @@ private slots:
         makeWorld("A", "Castle"); // the game saves it
         QTRY_COMPARE(shown(app), (QStringList{"Castle (A) | Today", "B", "C", "D"}));
         QCOMPARE(app.controller().selectedWorld(), std::optional<std::string>("A"));
-        fs::remove_all(saves() / "A");
+        fs::remove_all(saves / "A");
         app.find<QAction>("actionRefresh").trigger();
         QCOMPARE(shown(app), (QStringList{"B", "C", "D"}));
         QCOMPARE(app.controller().selectedWorld(), std::nullopt);
@@ -381,7 +378,7 @@ private slots:
     void copiesThroughTheWindow() {
         const fs::path server = home / "server";
         const fs::path archive = home / "Downloads/Sky Map.zip";
-        buildTree(saves() / "Island", sampleWorld);
+        buildTree(saves / "Island", sampleWorld);
         buildTree(server, {"f:server.properties=level-name=world\n", "f:Island/level.dat=old"});
         writeFile(archive, makeArchive("zip", {"f:Sky Map/MyMap/level.dat=" +
                                                    gzip(levelNbt("Sky", 0, 0, false, "1.21")),
@@ -405,7 +402,7 @@ private slots:
         QTRY_COMPARE(app.dialogs.seen, Alerts{prompt});
         QTest::keyClick(&app.find<QListView>("worldList"), Qt::Key_Return);
         QCOMPARE(app.dialogs.seen, (Alerts{prompt, prompt, worldCopied}));
-        QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves() / "Island"));
+        QCOMPARE(snapshotTree(server / "Island"), snapshotTree(saves / "Island"));
         QCOMPARE(entries(server), (std::vector<std::string>{"Island", "server.properties",
                                                             "server.properties.backup"}));
 
@@ -425,23 +422,9 @@ private slots:
         QCOMPARE(app.dialogs.seen, (Alerts{prompt, prompt, worldCopied, worldCopied}));
         QCOMPARE(readFile(server / "MyMap/region/r.0.0.mca"), std::string("r"));
         QCOMPARE(readFile(server / "server.properties"), std::string("level-name=MyMap\n"));
-        app.controller().useSavesFolder(defaultSavesFolder());
+        app.controller().useSavesFolder(saves);
         QCOMPARE(app.controller().archive(), std::string());
         QCOMPARE(shown(app), QStringList{"Island"});
-    }
-
-    // The chooser opens where the user is: the folder in use, the nearest one left above it, or
-    // home.
-    void chooserOpensAtTheFolderInUse() {
-        const std::string server = (home / "server").string();
-        fs::create_directories(server);
-        App app;
-        for (const auto& [inUse, opensAt] : std::vector<std::pair<std::string, std::string>>{
-                 {server, server}, {server + "/gone/deeper", server}, {"", home.string()}}) {
-            app.controller().settings().setServerFolder(inUse);
-            app.find<QAction>("actionChooseServer").trigger();
-            QCOMPARE(app.dialogs.chooserStarts.back(), opensAt);
-        }
     }
 
     void quitByShortcutOrButtonEndsTheRun() {
@@ -458,12 +441,15 @@ private slots:
     }
 
     // The server folder, chosen by button (Alt+O) or menu, kept through a cancelled choice and
-    // shown exactly, blanks and all; the window's size and the world chosen as the window closed:
-    // all open the next run.
+    // shown exactly, blanks and all; the chooser opening where the user is: home, the nearest
+    // folder left above the one in use, or that one. The window's size and the world chosen as the
+    // window closed: all open the next run.
     void remembersAcrossARestart() {
         makeWorld("A");
         makeWorld("B");
-        const QString odd = QStringLiteral(" /home/me/Mein Server/Größe 世界 ");
+        const std::string server = (home / "server").string();
+        const QString odd = QString::fromStdString(server + "/ Größe 世界 ");
+        fs::create_directories(server);
         QTemporaryDir dir;
         const QString prefsFile = dir.filePath(QStringLiteral("prefs.ini"));
         {
@@ -484,8 +470,11 @@ private slots:
             QTest::keySequence(&app.window(), QKeySequence("Alt+O"));
             QTRY_COMPARE(serverFolder(app), QStringList(2, odd));
             app.find<QAction>("actionChooseServer").trigger(); // cancelled
+            fs::create_directories(odd.toStdString());
             app.find<QAction>("actionChooseServer").trigger(); // accepted with no folder
             QVERIFY(app.dialogs.folderAnswers.empty() && app.dialogs.alerts.empty());
+            QCOMPARE(app.dialogs.chooserStarts,
+                     (std::vector{home.string(), server, odd.toStdString()}));
             app.dialogs.folderAnswers = {"/srv/other"};
             app.find<QAction>("actionChooseServer").trigger();
             QCOMPARE(menuShown(choices).mid(2), (QStringList{"Used Before", odd}));
