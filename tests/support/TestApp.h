@@ -8,9 +8,7 @@
 
 #include <QMainWindow>
 #include <QTemporaryDir>
-#include <QTest>
-#include <memory>
-#include <vector>
+#include <stdexcept>
 
 namespace Plovermantle::Testing {
 
@@ -19,20 +17,16 @@ namespace Plovermantle::Testing {
 template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> struct TestApp {
     explicit TestApp(const QString& prefsFile = {})
         : prefs(prefsFile.isEmpty() ? dir.filePath(QStringLiteral("prefs.ini")) : prefsFile),
-          interface(platform()) {}
+          interface(Platform{files, prefs, dialogs}) {}
 
-    Platform platform() { return {files, prefs, dialogs}; }
-    void launch() { interface.controller().start(); }
+    MainController& controller() { return interface.controller(); }
+    void launch() { controller().start(); }
     QMainWindow& window() { return interface.window(); }
-    // The window's control of that object name; a wrong name fails the test, which goes on with a
-    // stand-in control.
+    // The window's control of that object name; a wrong name fails the test with that name.
     template <class Control> Control& find(const char* name) {
-        if (auto* control = window().template findChild<Control*>(QString::fromLatin1(name))) {
-            return *control;
-        }
-        QTest::qFail(qPrintable(QStringLiteral("No control named %1").arg(QLatin1String(name))),
-                     __FILE__, __LINE__);
-        return static_cast<Control&>(*standIns.emplace_back(std::make_unique<Control>()));
+        auto* control = window().template findChild<Control*>(QString::fromLatin1(name));
+        return control != nullptr ? *control
+                                  : throw std::invalid_argument(std::string("No control ") + name);
     }
 
     QTemporaryDir dir;
@@ -40,7 +34,6 @@ template <class Files = PosixFileSystem, class Recorder = RecordingDialogs> stru
     QtPreferences prefs;
     Recorder dialogs;
     MainInterface interface;
-    std::vector<std::unique_ptr<QObject>> standIns;
 };
 
 } // namespace Plovermantle::Testing
