@@ -4,7 +4,9 @@
 #include "platform/LocalServerFolder.h"
 
 #include "platform/LocalWorldSource.h"
+#include "support/FailingServerFolder.h"
 #include "support/TestSupport.h"
+#include "worlds/StagedCopy.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,51 +23,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies the world folder `world` into `folder` as `name`, through a sink that calls `meddle` after
-// each file it writes.
-WorldSource::SendResult copyWorld(const fs::path& world, LocalServerFolder& folder,
-                                  const std::string& name, const OwnershipPlan& plan = {},
-                                  const std::function<void(const TransferItem&)>& meddle = {}) {
-    // The source names its items under the world's folder name; the sink's tree is that folder.
-    struct Meddling : TreeSink {
-        TreeSink& sink;
-        const std::function<void(const TransferItem&)>& meddle;
-        Meddling(TreeSink& s, const std::function<void(const TransferItem&)>& m)
-            : sink(s), meddle(m) {}
-        static TransferItem own(TransferItem item) {
-            const auto slash = item.relativePath.find('/');
-            item.relativePath =
-                slash == std::string::npos ? std::string() : item.relativePath.substr(slash + 1);
-            return item;
-        }
-        bool makeFolder(const TransferItem& item) override { return sink.makeFolder(own(item)); }
-        bool makeLink(const TransferItem& item) override { return sink.makeLink(own(item)); }
-        bool finish() override { return sink.finish(); }
-        bool writeFile(const TransferItem& item, FileContent& content,
-                       const ContentProgress& progress) override {
-            const bool written = sink.writeFile(own(item), content, progress);
-            if (meddle) {
-                meddle(own(item));
-            }
-            return written;
-        }
-    };
+// Copies the world folder `world` into the server folder as "World"; `meddle` sees each of the
+// folder's calls, the sink's among them, before it is done, and fails those it answers true to.
+PlaceResult copyWorld(const fs::path& world, LocalServerFolder& folder,
+                      const OwnershipPlan& plan = {},
+                      const std::function<bool(const FolderCall&)>& meddle = {}) {
+    FailingServerFolder meddled;
+    meddled.real = &folder;
+    meddled.failIf = meddle;
     const auto source = LocalWorldSource::open(world.string());
-    const auto sink = folder.receiveTree(name, plan);
-    if (!source || !sink) {
-        return WorldSource::SendResult::Failed;
-    }
-    Meddling meddling(*sink, meddle);
-    const auto sent = source->sendTo(meddling, {});
-    return sent == WorldSource::SendResult::Sent && !sink->finish()
-               ? WorldSource::SendResult::Failed
-               : sent;
+    return source ? placeCopy(meddled, *source, "World", false, plan).result
+                  : PlaceResult::CopyFailed;
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(OwnershipPlan)
-Q_DECLARE_METATYPE(WorldSource::SendResult)
+Q_DECLARE_METATYPE(PlaceResult)
 Q_DECLARE_METATYPE(LockOutcome)
 
 class LocalServerFolderTest : public QObject {
@@ -261,8 +235,7 @@ private slots:
             }
         }
         QVERIFY(runAs(copier, {sharedGroup}, [&] {
-            return copyWorld(root / "World", *openServer(), "World", plan) ==
-                   WorldSource::SendResult::Sent;
+            return copyWorld(root / "World", *openServer(), plan) == PlaceResult::Placed;
         }));
         const fs::path world = server / "World";
         QVERIFY(runAs(serverUser, {sharedGroup}, [&] {
@@ -272,12 +245,13 @@ private slots:
         }));
     }
 
-    // A world the game saves into or opens while it is copied is refused, not copied torn.
+    // A world the game saves into or opens while it is copied is refused, not copied torn; the
+    // source itself tells, before the copy's own checks at its end.
     void refusesASourceThatChanges_data() {
         QTest::addColumn<int>("change"); // 0 none, 1 a file grows, 2 a file is rewritten, 3 locked
-        QTest::addColumn<WorldSource::SendResult>("result");
-        using enum WorldSource::SendResult;
-        for (const auto& [name, change, result] : {std::tuple("untouched", 0, Sent),
+        QTest::addColumn<PlaceResult>("result");
+        using enum PlaceResult;
+        for (const auto& [name, change, result] : {std::tuple("untouched", 0, Placed),
                                                    {"a file grows", 1, SourceChanged},
                                                    {"a file is rewritten", 2, SourceChanged},
                                                    {"the game opens it", 3, SourceChanged}}) {
@@ -287,40 +261,41 @@ private slots:
 
     void refusesASourceThatChanges() {
         QFETCH(int, change);
-        QFETCH(WorldSource::SendResult, result);
+        QFETCH(PlaceResult, result);
         buildTree(root / "World", {"f:level.dat=l", "f:session.lock=", "f:region/r.0.0.mca=r"});
         const fs::path region = root / "World/region/r.0.0.mca";
         GameLock game;
-        const auto meddle = [&](const TransferItem& item) {
-            if (item.relativePath != "region/r.0.0.mca") {
-                return;
+        const auto meddle = [&](const FolderCall& call) {
+            if (call.operation == "flush") {
+                game.release(); // gone before the copy looks again
+            } else if (call.path == "region/r.0.0.mca") {
+                // Grown with buildTree's time kept, or its time changed with its size kept.
+                const timespec kept{1'000'000'000, 123'456'789};
+                const timespec times[2] = {{0, UTIME_OMIT},
+                                           change == 1 ? kept : timespec{0, UTIME_NOW}};
+                if (change == 1) {
+                    writeFile(region, "region grown");
+                }
+                if (change == 1 || change == 2) {
+                    ::utimensat(AT_FDCWD, region.c_str(), times, 0);
+                }
+                if (change == 3) {
+                    game.take(root / "World/session.lock");
+                }
             }
-            // Grown with its time kept, or its time changed with its size kept.
-            const timespec then[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
-            const timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
-            if (change == 1) {
-                writeFile(region, "region grown");
-            }
-            if (change == 1 || change == 2) {
-                ::utimensat(AT_FDCWD, region.c_str(), change == 1 ? then : now, 0);
-            }
-            if (change == 3) {
-                game.take(root / "World/session.lock");
-            }
+            return false;
         };
-        QCOMPARE(copyWorld(root / "World", *openServer(), "World", {}, meddle), result);
+        QCOMPARE(copyWorld(root / "World", *openServer(), {}, meddle), result);
     }
 
-    // Whether the server holds a world's session.lock: a pipe or link in its place is no lock,
-    // and nothing there holds none.
+    // Whether the server holds a world's session.lock: a pipe or link in its place is no lock.
+    // (A free lock and none at all: WorldCopyTest's "another world run" and "new world".)
     void sessionLockHeld_data() {
         QTest::addColumn<Layout>("layout");
         QTest::addColumn<std::string>("locked"); // the file a process holds a lock on
         QTest::addColumn<bool>("held");
         const std::string lock = "server/W/session.lock";
         QTest::newRow("held") << Layout{"f:" + lock + "="} << lock << true;
-        QTest::newRow("free") << Layout{"f:" + lock + "="} << std::string() << false;
-        QTest::newRow("no world") << Layout{} << std::string() << false;
         QTest::newRow("a pipe") << Layout{"p:" + lock} << std::string() << false;
         QTest::newRow("a link to a held file")
             << Layout{"f:L=", "l:" + lock + ">../../L"} << std::string("L") << false;
@@ -334,6 +309,11 @@ private slots:
         GameLock holder;
         QVERIFY(locked.empty() || holder.take(root / locked));
         QCOMPARE(openServer()->isLockHeld("W/session.lock"), std::optional(held));
+    }
+
+    // A file whose folder is missing is not written.
+    void writesNothingWithoutItsFolder() {
+        QVERIFY(!openServer()->writeFileAtomically("gone/server.properties", "x", {}));
     }
 
     // The copy lock: taken when free or left by a process of this computer that is gone; refused,
