@@ -47,11 +47,9 @@ std::map<std::string, std::string> items(const fs::path& folder) {
 
 // What Debian's trash-list, a reader of the records independent of ours, says the Trash holds.
 QString trashList(const fs::path& scene) {
+    ::setenv("XDG_DATA_HOME", (scene / "home/.local/share").c_str(), 1);
+    ::setenv("LC_ALL", "C.UTF-8", 1);
     QProcess list;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", QString::fromStdString(scene / "home/.local/share"));
-    env.insert("LC_ALL", "C.UTF-8");
-    list.setProcessEnvironment(env);
     list.start("trash-list", {});
     list.waitForFinished(30000);
     return QString::fromUtf8(list.readAllStandardOutput());
@@ -140,14 +138,8 @@ private slots:
         const fs::path scene = dir.path().toStdString();
         const fs::path server = scene / "server";
         fs::create_directories(server);
-        if (c.ownFileSystem) {
-            QCOMPARE(::mount("tmpfs", server.c_str(), "tmpfs", 0, "size=4m"), 0);
-        }
-        const auto unmount = qScopeGuard([&] {
-            if (c.ownFileSystem) {
-                ::umount2(server.c_str(), MNT_DETACH);
-            }
-        });
+        QVERIFY(!c.ownFileSystem || ::mount("tmpfs", server.c_str(), "tmpfs", 0, "size=4m") == 0);
+        const auto unmount = qScopeGuard([&] { ::umount2(server.c_str(), MNT_DETACH); });
         buildTree(scene, c.layout);
         for (const auto& item : fs::recursive_directory_iterator(scene)) {
             QVERIFY(c.user == 0 || ::lchown(item.path().c_str(), c.user, c.user) == 0);
@@ -191,13 +183,11 @@ private slots:
             return;
         }
         // What was in the Trash is kept as it was; what came is what left.
-        auto landed = items(trash / "files");
-        std::erase_if(landed, [&](const auto& item) {
-            return filesBefore.contains(item.first) && filesBefore.at(item.first) == item.second;
-        });
         std::vector<std::string> came;
-        for (const auto& item : landed) {
-            came.push_back(item.second);
+        for (const auto& [name, item] : items(trash / "files")) {
+            if (!filesBefore.contains(name) || filesBefore.at(name) != item) {
+                came.push_back(item);
+            }
         }
         std::sort(moved.begin(), moved.end());
         std::sort(came.begin(), came.end());
