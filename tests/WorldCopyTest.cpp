@@ -58,35 +58,22 @@ struct Case {
 
 // Around the sample world: server folders with an old read-only world, one with its Nether and
 // End, a Nether alone, a plain file and a link where the world goes, a crash's leftover, links to
-// the saves folder and into the world, other worlds, and a world inside a folder of its own name.
+// the saves folder and into the world, other worlds, and a world inside a folder of its own name;
+// then each server folder's server.properties.
 const std::string leftover = ".plovermantle-staging-Lf0000";
-const Layout surroundings{"f:taken/World/level.dat=old",
-                          "d:taken/World/old-only",
-                          "m:taken/World=0555",
-                          "f:full/World/level.dat=old",
-                          "f:full/World_nether/DIM-1/r=n",
-                          "l:full/World_the_end>../elsewhere",
-                          "f:nether/World_nether/r=n",
-                          "d:cwd",
-                          "d:bare",
-                          "f:nameless/server.properties=motd=hi",
-                          "f:plain/World=file",
-                          "f:elsewhere/keep=k",
-                          "l:linked/World>../elsewhere",
-                          "f:taken/server.properties=level-name=old",
-                          "f:full/server.properties=level-name=old",
-                          "f:nether/server.properties=level-name=old",
-                          "f:plain/server.properties=level-name=old",
-                          "f:linked/server.properties=level-name=old",
-                          "f:saves/World2/server.properties=level-name=old",
-                          "l:link-to-saves>saves",
-                          "l:link-to-world>saves/World",
-                          "l:saves/Linked>World",
-                          "f:saves/Locked/a=a",
-                          "m:saves/Locked=0555",
-                          "f:saves/Welt Größe 世界/a=a",
-                          "f:outer/World/saves/World/a=a",
-                          "f:server/.plovermantle-staging-Lf0000/World/a=half"};
+void buildSurroundings(const fs::path& root) {
+    buildTree(root, {"f:taken/World/level.dat=old", "d:taken/World/old-only", "m:taken/World=0555",
+                     "f:full/World/level.dat=old", "f:full/World_nether/DIM-1/r=n",
+                     "l:full/World_the_end>../elsewhere", "f:nether/World_nether/r=n",
+                     "f:plain/World=file", "f:elsewhere/keep=k", "l:linked/World>../elsewhere",
+                     "f:server/" + leftover + "/World/a=half", "d:bare", "d:cwd"});
+    buildTree(root, {"l:link-to-saves>saves", "l:link-to-world>saves/World", "l:saves/Linked>World",
+                     "f:saves/Locked/a=a", "m:saves/Locked=0555", "f:saves/Welt Größe 世界/a=a",
+                     "f:outer/World/saves/World/a=a", "f:nameless/server.properties=motd=hi"});
+    for (const char* server : {"taken", "full", "nether", "plain", "linked", "saves/World2"}) {
+        buildTree(root, {"f:" + std::string(server) + "/server.properties=level-name=old"});
+    }
+}
 
 // The tree at `root` without our working folders, checked on their own, and without the time of
 // `folder`, which even a copy that fails touches; with `inside` false, without all of `folder`.
@@ -224,7 +211,7 @@ private slots:
         const auto back = qScopeGuard([&] { QDir::setCurrent(cwd); });
         for (int n = 0; n <= total; ++n) {
             CopyScene s;
-            buildTree(s.root, surroundings);
+            buildSurroundings(s.root);
             s.server = s.root / c.server;
             s.saves = s.root / c.saves;
             s.dialogs.alertAnswer = c.answer;
@@ -417,30 +404,22 @@ private slots:
     // Who the copied world is made for, so that the server's account (500, which owns
     // server.properties; the folder's group is 600) can write it.
     void plansOwnership() {
-        struct Row {
-            const char* name;
-            std::optional<Account> account;
-            bool acl;
-            OwnershipPlan plan;
-            std::optional<std::uint32_t> asks;
-        };
-        const Row rows[] = {
-            {"root", Account{0, {0}}, false, {500, 600, false}, {}},
-            {"the server's own account", Account{500, {500}}, false, {}, {}},
-            {"in the folder's group", Account{700, {700, 600}}, false, {{}, 600, true}, {}},
-            {"outsider", Account{700, {700}}, false, {}, 500},
-            {"outsider, default ACL", Account{700, {700}}, true, {}, {}},
-            {"account unknown", {}, false, {}, {}},
-        };
         ItemInfo folder, props;
         folder.group = 600;
         props.owner = 500;
-        for (const Row& row : rows) {
-            const auto [plan, asks] = planOwnership(row.account, folder, props, row.acl);
-            QVERIFY2(plan.owner == row.plan.owner && plan.group == row.plan.group &&
-                         plan.groupWritable == row.plan.groupWritable && asks == row.asks,
-                     row.name);
-        }
+        // The sink's owner, group and group write, and the account that could not write the copy.
+        using Plan = std::tuple<std::optional<std::uint32_t>, std::optional<std::uint32_t>, bool,
+                                std::optional<std::uint32_t>>;
+        const auto plan = [&](std::optional<Account> account, bool acl = false) {
+            const auto [made, asks] = planOwnership(account, folder, props, acl);
+            return Plan(made.owner, made.group, made.groupWritable, asks);
+        };
+        QCOMPARE(plan(Account{0, {0}}), Plan(500, 600, false, {})); // root
+        QCOMPARE(plan(Account{500, {500}}), Plan());                // the server's own account
+        QCOMPARE(plan(Account{700, {700, 600}}), Plan({}, 600, true, {})); // in the folder's group
+        QCOMPARE(plan(Account{700, {700}}), Plan({}, {}, false, 500));     // an outsider
+        QCOMPARE(plan(Account{700, {700}}, true), Plan()); // one a default ACL lets in
+        QCOMPARE(plan({}), Plan());                        // account unknown
     }
 
     // Progress climbs to the total and reaches it once. Cancel mid-copy, or after the last file
