@@ -19,13 +19,6 @@ namespace {
 
 constexpr std::size_t MiB = std::size_t{1} << 20;
 
-std::string randomBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::mt19937 random(static_cast<unsigned>(size));
-    std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<char>(random()); });
-    return bytes;
-}
-
 // How a stand-in for the kernel's copy misbehaves once; it copies 1 MiB on every other call.
 // Sound: the real one.
 enum class Kernel { Sound, RefusesAtOnce, FailsMidFile, EndsEarly, Overclaims, SourceShrinks };
@@ -114,7 +107,8 @@ private slots:
             !why.isEmpty()) {
             QSKIP(qPrintable(why));
         }
-        const std::string bytes = randomBytes(size);
+        std::string bytes(size, '\0');
+        std::generate(bytes.begin(), bytes.end(), std::mt19937(static_cast<unsigned>(size)));
         Testing::writeFile(base_ / "in", bytes);
         ContentCopyOptions options;
         options.allowClone = way == ContentCopyWay::Clone;

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QScopeGuard>
 #include <QTest>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
