@@ -35,17 +35,6 @@ struct TrashCase {
     bool ownFileSystem = false;     // server/ is a file system of its own
 };
 
-// The items directly in `folder`, each by its own snapshot (kind, bits, time, content).
-std::map<std::string, std::string> items(const fs::path& folder) {
-    std::map<std::string, std::string> found;
-    if (fs::is_directory(fs::symlink_status(folder))) {
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            found[entry.path().filename()] = snapshotTree(entry.path())[""];
-        }
-    }
-    return found;
-}
-
 // What Debian's trash-list, a reader of the records independent of ours, says the Trash holds.
 QString trashList(const fs::path& scene) {
     ::setenv("XDG_DATA_HOME", (scene / "home/.local/share").c_str(), 1);
@@ -149,7 +138,11 @@ private slots:
         QVERIFY(c.foreign.empty() || ::chown((scene / c.foreign).c_str(), desktopUser, 0) == 0);
         const fs::path trash = scene / (c.trash.empty() ? "home/.local/share/Trash" : c.trash);
         const Snapshot before = snapshotTree(scene);
-        const auto filesBefore = items(trash / "files");
+        const auto files = [&] {
+            const fs::path folder = trash / "files";
+            return fs::is_directory(folder) ? snapshotTree(folder) : Snapshot{};
+        };
+        const Snapshot filesBefore = files();
         std::multiset<std::string> moved, came;
         for (const std::string& name : c.names) {
             moved.insert(snapshotTree(server / name)[""]);
@@ -184,8 +177,9 @@ private slots:
             return;
         }
         // What was in the Trash is kept as it was; what came is what left.
-        for (const auto& [name, item] : items(trash / "files")) {
-            if (!filesBefore.contains(name) || filesBefore.at(name) != item) {
+        for (const auto& [name, item] : files()) { // the items directly in files/, new or changed
+            if (name.find('/') == std::string::npos && !name.empty() &&
+                (!filesBefore.contains(name) || filesBefore.at(name) != item)) {
                 came.insert(item);
             }
         }

@@ -363,19 +363,17 @@ private slots:
     // others made, look-alikes of our names and kept worlds stay.
     void recoversLeftovers() {
         CopyScene s;
-        const Layout theirs{"f:Kept/level.dat=current",
-                            "f:.plovermantle-staging-notes=mine",
-                            "f:.plovermantle-staging-Ab12Cd=mine",
-                            "l:.plovermantle-aside-Ab12Cd>..",
-                            "f:.server.properties.notes=mine",
-                            "d:.server.properties.Dd44Ee",
-                            "f:.plovermantle-replaced/2020-01-01T00-00-00Z/Old/a=a"};
-        buildTree(s.server, theirs);
-        buildTree(s.server, {"f:.plovermantle-aside-Zz99Yy/Kept/level.dat=previous",
-                             "f:.plovermantle-aside-Aa11Bb/World/level.dat=back",
-                             "f:.plovermantle-aside-Aa11Bb/World_nether/r=n",
-                             "f:.plovermantle-staging-Qq11Ww/World/level.dat=half",
-                             "f:.server.properties.Xy12Zw=level-name=half"});
+        // Ours first, then what only looks like it, and a world kept before.
+        buildTree(s.server,
+                  {"f:.plovermantle-aside-Zz99Yy/Kept/level.dat=previous",
+                   "f:.plovermantle-aside-Aa11Bb/World/level.dat=back",
+                   "f:.plovermantle-aside-Aa11Bb/World_nether/r=n",
+                   "f:.plovermantle-staging-Qq11Ww/World/level.dat=half",
+                   "f:.server.properties.Xy12Zw=level-name=half", "f:Kept/level.dat=current",
+                   "f:.plovermantle-staging-notes=mine", "f:.plovermantle-staging-Ab12Cd=mine",
+                   "l:.plovermantle-aside-Ab12Cd>..", "f:.server.properties.notes=mine",
+                   "d:.server.properties.Dd44Ee",
+                   "f:.plovermantle-replaced/2020-01-01T00-00-00Z/Old/a=a"});
         const Snapshot aside = snapshotTree(s.server / ".plovermantle-aside-Zz99Yy");
         const Snapshot back = snapshotTree(s.server / ".plovermantle-aside-Aa11Bb/World");
         const auto folder = LocalServerFolder::open(s.server.string());
@@ -391,12 +389,11 @@ private slots:
         QCOMPARE(entries(s.server / ".plovermantle-replaced"),
                  (Layout{"2020-01-01T00-00-00Z", "2026-12-07T10-15-00Z"}));
         if (::geteuid() == 0) { // a leftover another account made is not ours to walk
-            buildTree(s.server, {"f:.plovermantle-staging-Ot4er1/x=theirs"});
-            QCOMPARE(::chown((s.server / ".plovermantle-staging-Ot4er1").c_str(), serverUser,
-                             serverUser),
-                     0);
+            const fs::path other = s.server / ".plovermantle-staging-Ot4er1";
+            buildTree(other, {"f:x=theirs"});
+            QCOMPARE(::chown(other.c_str(), serverUser, serverUser), 0);
             recoverLeftovers(*folder);
-            QVERIFY(fs::exists(s.server / ".plovermantle-staging-Ot4er1/x"));
+            QVERIFY(fs::exists(other / "x"));
         }
     }
 
