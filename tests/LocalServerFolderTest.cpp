@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Plovermantle;
@@ -161,28 +161,26 @@ private slots:
         for (const char* item : {"x", "x/ro", "x/ro/f", "y"}) {
             QCOMPARE(::lchown((server / "top/open" / item).c_str(), serverUser, serverUser), 0);
         }
-        const pid_t swapper = ::fork();
-        if (swapper == 0) {
-            ::setresgid(serverUser, serverUser, serverUser);
-            ::setresuid(serverUser, serverUser, serverUser);
-            const fs::path x = server / "top/open/x";
-            const fs::path y = server / "top/open/y";
-            for (;;) {
-                // The link again, under whichever name the app removed it from.
-                ::symlink("../../../private", x.c_str());
-                ::symlink("../../../private", y.c_str());
-                ::renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
-            }
-        }
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        const std::string x = server / "top/open/x", y = server / "top/open/y";
+        std::thread swapper([&] {
+            runAs(serverUser, {}, [&] {
+                while (std::chrono::steady_clock::now() < until) {
+                    // The link again, under whichever name the app removed it from.
+                    ::symlink("../../../private", x.c_str());
+                    ::symlink("../../../private", y.c_str());
+                    ::renameat2(AT_FDCWD, x.c_str(), AT_FDCWD, y.c_str(), RENAME_EXCHANGE);
+                }
+                return true;
+            });
+        });
         const bool cleaned = runAs(desktopUser, {}, [&] {
             while (std::chrono::steady_clock::now() < until) {
                 openServer()->removeTree("top");
             }
             return true;
         });
-        ::kill(swapper, SIGKILL);
-        ::waitpid(swapper, nullptr, 0);
+        swapper.join();
         QVERIFY(cleaned);
         QCOMPARE(modeOf(root / "private"), mode_t{0700});
         QVERIFY(fs::exists(server / "top/open/x/ro/f") || fs::exists(server / "top/open/y/ro/f"));
