@@ -346,17 +346,13 @@ private slots:
 
     // What Replace does is named, with every item it moves and where to, each name isolated.
     void replacePromptSaysWhatReplaceDoes() {
-        const std::string fsi = "\u2068", pdi = "\u2069";
-        const auto q = [&](const std::string& name) {
-            return "“" + fsi + name + pdi + "”";
-        };
-        QCOMPARE(replacePrompt({"Beta", "Beta_nether", "Beta_the_end"}, "/srv/mc", false)
-                     .informativeText,
-                 "Do you want to replace? Replace moves " + q("Beta") + ", " + q("Beta_nether") +
-                     " and " + q("Beta_the_end") + " in " + q("/srv/mc") + " to the Trash.");
-        QCOMPARE(replacePrompt({"Beta_nether"}, "alex@host:/srv/mc", true).informativeText,
-                 "Do you want to replace? Replace moves " + q("Beta_nether") + " in " +
-                     q("alex@host:/srv/mc") + " to its .plovermantle-replaced folder.");
+        QCOMPARE(
+            replacePrompt({"B", "B_nether", "B_the_end"}, "/srv/mc", false).informativeText,
+            "Do you want to replace? Replace moves “\u2068B\u2069”, “\u2068B_nether\u2069” and "
+            "“\u2068B_the_end\u2069” in “\u2068/srv/mc\u2069” to the Trash.");
+        QCOMPARE(replacePrompt({"B_nether"}, "alex@host:/srv/mc", true).informativeText,
+                 "Do you want to replace? Replace moves “\u2068B_nether\u2069” in "
+                 "“\u2068alex@host:/srv/mc\u2069” to its .plovermantle-replaced folder.");
     }
 
     // Leftovers of a crash: our staging folders and temporary files go, a world set aside by an
