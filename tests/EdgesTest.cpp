@@ -77,11 +77,7 @@ private slots:
     // way at once.
     void movesToTheTrash_data() {
         QTest::addColumn<TrashCase>("c");
-        std::string cjk;
-        for (int i = 0; i < 82; ++i) {
-            cjk += "世";
-        }
-        cjk += "_survival"; // 255 bytes
+        const std::string cjk = QString("世").repeated(82).toStdString() + "_survival"; // 255 bytes
         const std::string w(239, 'w');
         const std::string home = "home/.local/share/Trash";
         const std::string own = "server/.Trash-" + std::to_string(::geteuid());
@@ -223,13 +219,9 @@ private slots:
         QPainter(&plain).fillRect(8, 8, 40, 24, QColor(30, 140, 60));
         const QByteArray clean = pngOf(plain);
         const QByteArray header = clean.left(33); // signature and IHDR
-        QByteArray bomb = header;
         const QByteArray zeros(1 << 20, '\0');
         const QByteArray text = "Comment" + QByteArray(2, '\0') + qCompress(zeros).mid(4);
-        for (int i = 0; i < 200; ++i) {
-            bomb += chunk("zTXt", text);
-        }
-        bomb += clean.mid(33);
+        const QByteArray bomb = header + chunk("zTXt", text).repeated(200) + clean.mid(33);
         QVERIFY(bomb.size() < (1 << 20));
         QTest::newRow("200 compressed texts") << bomb << plain;
         const QImage indexed = plain.convertToFormat(QImage::Format_Indexed8);

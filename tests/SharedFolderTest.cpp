@@ -124,8 +124,8 @@ private slots:
         for (const Alert& alert : s.dialogs.shown) {
             details += QString::fromStdString(alert.details);
         }
-        const QString root = QString::fromStdString(s.root.string());
-        const QString pattern = QString::fromStdString(c.details).replace('@', root);
+        const QString pattern =
+            QString::fromStdString(c.details).replace('@', QString::fromStdString(s.root));
         QVERIFY2(
             QRegularExpression::fromWildcard(pattern, Qt::CaseSensitive).match(details).hasMatch(),
             qPrintable(details));
