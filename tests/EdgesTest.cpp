@@ -6,7 +6,6 @@
 #include "worlds/WorldDiscovery.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -144,11 +143,9 @@ private slots:
             moved.insert(snapshotTree(server / name)[""]);
         }
 
-        QElapsedTimer timer;
-        timer.start();
         // Every item moved, or, with no Trash to take them, the first refused saying why.
         QVERIFY(runAs(c.user, {}, [&] {
-            ::alarm(10); // a Trash that loops must not hold the suite
+            ::alarm(5); // at once: a Trash that loops or crawls fails the row
             ::setenv("HOME", (scene / "home").c_str(), 1);
             const fs::path data =
                 c.dataHome.empty() ? scene / "home/.local/share" : fs::path(c.dataHome);
@@ -163,7 +160,6 @@ private slots:
             }
             return !c.trash.empty();
         }));
-        QVERIFY2(timer.elapsed() < 5000, "took too long");
         QVERIFY(!fs::exists(scene / "relative"));
 
         const QString listed = trashList(scene);
