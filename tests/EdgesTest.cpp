@@ -6,12 +6,12 @@
 #include "worlds/WorldDiscovery.h"
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <fcntl.h>
 #include <set>
 #include <sys/mount.h>
@@ -45,22 +45,21 @@ QString trashList(const fs::path& scene) {
 }
 
 QByteArray chunk(const QByteArray& type, const QByteArray& data) {
-    const auto bigEndian = [](auto value) {
-        const quint32 big = qToBigEndian(static_cast<quint32>(value));
-        return QByteArray(reinterpret_cast<const char*>(&big), 4);
-    };
     const QByteArray typed = type + data;
-    return bigEndian(data.size()) + typed +
-           bigEndian(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
-                           static_cast<uInt>(typed.size())));
+    QByteArray out;
+    QDataStream stream(&out, QIODevice::WriteOnly); // big-endian
+    stream << static_cast<quint32>(data.size());
+    stream.writeRawData(typed.data(), static_cast<int>(typed.size()));
+    stream << static_cast<quint32>(
+        crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
+    return out;
 }
 
 QByteArray pngOf(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    return png;
+    return buffer.data();
 }
 
 } // namespace

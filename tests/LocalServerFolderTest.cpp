@@ -211,12 +211,10 @@ private slots:
                                    "m:region/r.0.0.mca=0644", "m:region=0755"});
         QCOMPARE(::chown(server.c_str(), serverUser, sharedGroup), 0);
         QCOMPARE(::chmod(server.c_str(), serverMode), 0);
-        if (acl) {
-            const std::string set = "setfacl -d -m u:" + std::to_string(serverUser) + ":rwx " +
+        const std::string setfacl = "setfacl -d -m u:" + std::to_string(serverUser) + ":rwx " +
                                     server.string() + " && chown root " + server.string();
-            if (std::system(set.c_str()) != 0) {
-                QSKIP("setfacl is missing");
-            }
+        if (acl && std::system(setfacl.c_str()) != 0) {
+            QSKIP("setfacl is missing");
         }
         QVERIFY(runAs(copier, {sharedGroup}, [&] {
             return copyWorld(root / "World", *openServer(), plan) == PlaceResult::Placed;

@@ -88,15 +88,11 @@ Snapshot disk(const CopyScene& scene, bool server = true) {
     return disk(scene.root, scene.server.lexically_relative(scene.root).string(), server);
 }
 
-// What the Trash holds, by name.
+// What the Trash holds: a fresh one, where each item keeps its name.
 std::map<std::string, Snapshot> trashed(const fs::path& trash) {
     std::map<std::string, Snapshot> items;
-    for (const std::string& record : fs::exists(trash) ? entries(trash / "info") : Layout{}) {
-        // A fresh Trash: each keeps its name (EdgesTest reads the records' paths back).
-        const fs::path item = trash / "files" / fs::path(record).stem();
-        if (fs::exists(fs::symlink_status(item))) {
-            items[item.filename().string()] = snapshotTree(item);
-        }
+    for (const std::string& name : fs::exists(trash) ? entries(trash / "files") : Layout{}) {
+        items[name] = snapshotTree(trash / "files" / name);
     }
     return items;
 }
