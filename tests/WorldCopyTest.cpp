@@ -88,23 +88,11 @@ Snapshot disk(const CopyScene& scene, bool server = true) {
     return disk(scene.root, scene.server.lexically_relative(scene.root).string(), server);
 }
 
-// What the Trash holds: a fresh one, where each item keeps its name.
-std::map<std::string, Snapshot> trashed(const fs::path& trash) {
+// The items directly in `folder`, by name; none when there is no such folder.
+std::map<std::string, Snapshot> itemsIn(const fs::path& folder) {
     std::map<std::string, Snapshot> items;
-    for (const std::string& name : fs::exists(trash) ? entries(trash / "files") : Layout{}) {
-        items[name] = snapshotTree(trash / "files" / name);
-    }
-    return items;
-}
-
-// What the server folder keeps of old worlds, by name.
-std::map<std::string, Snapshot> keptIn(const fs::path& server) {
-    std::map<std::string, Snapshot> items;
-    for (const std::string& stamp :
-         fs::is_directory(server / kept) ? entries(server / kept) : Layout{}) {
-        for (const std::string& item : entries(server / kept / stamp)) {
-            items[item] = snapshotTree(server / kept / stamp / item);
-        }
+    for (const std::string& name : fs::is_directory(folder) ? entries(folder) : Layout{}) {
+        items[name] = snapshotTree(folder / name);
     }
     return items;
 }
@@ -249,8 +237,12 @@ private slots:
             // Each old item is in its place, or whole in the Trash or kept in the server folder
             // (the folder itself may keep the write bit it was given to be moved).
             const bool copied = !s.dialogs.alerts.empty() && s.dialogs.alerts.back() == worldCopied;
-            auto inTrash = trashed(s.trash);
-            auto inKept = keptIn(s.server);
+            // A fresh Trash, where each item keeps its name; kept ones are in a folder per Replace.
+            auto inTrash = itemsIn(s.trash / "files");
+            std::map<std::string, Snapshot> inKept;
+            for (const auto& [stamp, items] : itemsIn(s.server / kept)) {
+                inKept.merge(itemsIn(s.server / kept / stamp));
+            }
             Layout toTrash, toKeep;
             for (auto [item, items] : old) {
                 items.erase("");
