@@ -49,9 +49,7 @@ class LocalServerFolderTest : public QObject {
     fs::path root;
     fs::path server;
 
-    std::unique_ptr<LocalServerFolder> openServer() {
-        return LocalServerFolder::open(server.string());
-    }
+    auto openServer() { return LocalServerFolder::open(server.string()); }
 
 private slots:
     void init() {

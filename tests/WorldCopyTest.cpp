@@ -187,7 +187,6 @@ private slots:
 
     void copiesWholeOrNotAtAll() {
         QFETCH(Case, c);
-        const std::string& name = c.world;
         int total = 0;
         Snapshot before, outside; // the same scene every time
         int clearing = 0;         // the last operation on the crash's leftover
@@ -209,7 +208,7 @@ private slots:
                 outside = disk(s, false);
             }
             std::map<std::string, Snapshot> old; // the old items, as they were
-            for (const std::string& item : worldItemNames(name)) {
+            for (const std::string& item : worldItemNames(c.world)) {
                 if (fs::exists(fs::symlink_status(s.server / item))) {
                     old[item] = snapshotTree(s.server / item);
                 }
@@ -220,7 +219,7 @@ private slots:
                        (c.placeFails && call.operation == "rename" &&
                         call.path.starts_with(stagingFolderPrefix));
             };
-            const CopyOutcome outcome = s.copy(name);
+            const CopyOutcome outcome = s.copy(c.world);
 
             const auto& calls = s.folder.calls;
             for (std::size_t i = 0; n == 0 && i < calls.size(); ++i) {
@@ -277,7 +276,7 @@ private slots:
                 QVERIFY2(told == expected, where);
                 const std::string oldProps = c.server == "nameless" ? "motd=hi" : "level-name=old";
                 if (fs::exists(s.props())) {
-                    const bool pointed = readFile(s.props()) == levelNameLine(name);
+                    const bool pointed = readFile(s.props()) == levelNameLine(c.world);
                     QVERIFY2(pointed != propsAlert, where);
                     QVERIFY2(pointed || readFile(s.props()) == oldProps, where);
                     QVERIFY2(!fs::exists(s.backup()) || readFile(s.backup()) == oldProps, where);
@@ -285,9 +284,9 @@ private slots:
                 }
                 // The success alert says where old worlds were kept, when they were.
                 QVERIFY2(s.dialogs.shown.back().details.empty() == inKept.empty(), where);
-                Snapshot arrived = snapshotTree(s.server / name);
-                Snapshot source = snapshotTree(s.saves / name);
-                if (unset == c.server + "/" + name) {
+                Snapshot arrived = snapshotTree(s.server / c.world);
+                Snapshot source = snapshotTree(s.saves / c.world);
+                if (unset == c.server + "/" + c.world) {
                     arrived.erase("");
                     source.erase("");
                 }
