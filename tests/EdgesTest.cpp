@@ -6,14 +6,14 @@
 #include "worlds/WorldDiscovery.h"
 
 #include <QBuffer>
-#include <QElapsedTimer>
+#include <QDataStream>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <fcntl.h>
+#include <set>
 #include <sys/mount.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -34,46 +34,32 @@ struct TrashCase {
     bool ownFileSystem = false;     // server/ is a file system of its own
 };
 
-// The items directly in `folder`, each by its own snapshot (kind, bits, time, content).
-std::map<std::string, std::string> items(const fs::path& folder) {
-    std::map<std::string, std::string> found;
-    if (fs::is_directory(fs::symlink_status(folder))) {
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            found[entry.path().filename()] = snapshotTree(entry.path())[""];
-        }
-    }
-    return found;
-}
-
 // What Debian's trash-list, a reader of the records independent of ours, says the Trash holds.
 QString trashList(const fs::path& scene) {
+    ::setenv("XDG_DATA_HOME", (scene / "home/.local/share").c_str(), 1);
+    ::setenv("LC_ALL", "C.UTF-8", 1);
     QProcess list;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_DATA_HOME", QString::fromStdString(scene / "home/.local/share"));
-    env.insert("LC_ALL", "C.UTF-8");
-    list.setProcessEnvironment(env);
     list.start("trash-list", {});
     list.waitForFinished(30000);
     return QString::fromUtf8(list.readAllStandardOutput());
 }
 
 QByteArray chunk(const QByteArray& type, const QByteArray& data) {
-    const auto bigEndian = [](auto value) {
-        const quint32 big = qToBigEndian(static_cast<quint32>(value));
-        return QByteArray(reinterpret_cast<const char*>(&big), 4);
-    };
     const QByteArray typed = type + data;
-    return bigEndian(data.size()) + typed +
-           bigEndian(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
-                           static_cast<uInt>(typed.size())));
+    QByteArray out;
+    QDataStream stream(&out, QIODevice::WriteOnly); // big-endian
+    stream << static_cast<quint32>(data.size());
+    stream.writeRawData(typed.data(), static_cast<int>(typed.size()));
+    stream << static_cast<quint32>(
+        crc32(0, reinterpret_cast<const Bytef*>(typed.data()), static_cast<uInt>(typed.size())));
+    return out;
 }
 
 QByteArray pngOf(const QImage& image) {
-    QByteArray png;
-    QBuffer buffer(&png);
+    QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
-    return png;
+    return buffer.data();
 }
 
 } // namespace
@@ -89,11 +75,7 @@ private slots:
     // way at once.
     void movesToTheTrash_data() {
         QTest::addColumn<TrashCase>("c");
-        std::string cjk;
-        for (int i = 0; i < 82; ++i) {
-            cjk += "世";
-        }
-        cjk += "_survival"; // 255 bytes
+        const std::string cjk = QString("世").repeated(82).toStdString() + "_survival"; // 255 bytes
         const std::string w(239, 'w');
         const std::string home = "home/.local/share/Trash";
         const std::string own = "server/.Trash-" + std::to_string(::geteuid());
@@ -140,14 +122,8 @@ private slots:
         const fs::path scene = dir.path().toStdString();
         const fs::path server = scene / "server";
         fs::create_directories(server);
-        if (c.ownFileSystem) {
-            QCOMPARE(::mount("tmpfs", server.c_str(), "tmpfs", 0, "size=4m"), 0);
-        }
-        const auto unmount = qScopeGuard([&] {
-            if (c.ownFileSystem) {
-                ::umount2(server.c_str(), MNT_DETACH);
-            }
-        });
+        QVERIFY(!c.ownFileSystem || ::mount("tmpfs", server.c_str(), "tmpfs", 0, "size=4m") == 0);
+        const auto unmount = qScopeGuard([&] { ::umount2(server.c_str(), MNT_DETACH); });
         buildTree(scene, c.layout);
         for (const auto& item : fs::recursive_directory_iterator(scene)) {
             QVERIFY(c.user == 0 || ::lchown(item.path().c_str(), c.user, c.user) == 0);
@@ -156,17 +132,19 @@ private slots:
         QVERIFY(c.foreign.empty() || ::chown((scene / c.foreign).c_str(), desktopUser, 0) == 0);
         const fs::path trash = scene / (c.trash.empty() ? "home/.local/share/Trash" : c.trash);
         const Snapshot before = snapshotTree(scene);
-        const auto filesBefore = items(trash / "files");
-        std::vector<std::string> moved;
+        const auto files = [&] {
+            const fs::path folder = trash / "files";
+            return fs::is_directory(folder) ? snapshotTree(folder) : Snapshot{};
+        };
+        const Snapshot filesBefore = files();
+        std::multiset<std::string> moved, came;
         for (const std::string& name : c.names) {
-            moved.push_back(snapshotTree(server / name)[""]);
+            moved.insert(snapshotTree(server / name)[""]);
         }
 
-        QElapsedTimer timer;
-        timer.start();
         // Every item moved, or, with no Trash to take them, the first refused saying why.
         QVERIFY(runAs(c.user, {}, [&] {
-            ::alarm(10); // a Trash that loops must not hold the suite
+            ::alarm(5); // at once: a Trash that loops or crawls fails the row
             ::setenv("HOME", (scene / "home").c_str(), 1);
             const fs::path data =
                 c.dataHome.empty() ? scene / "home/.local/share" : fs::path(c.dataHome);
@@ -181,7 +159,6 @@ private slots:
             }
             return !c.trash.empty();
         }));
-        QVERIFY2(timer.elapsed() < 5000, "took too long");
         QVERIFY(!fs::exists(scene / "relative"));
 
         const QString listed = trashList(scene);
@@ -191,17 +168,13 @@ private slots:
             return;
         }
         // What was in the Trash is kept as it was; what came is what left.
-        auto landed = items(trash / "files");
-        std::erase_if(landed, [&](const auto& item) {
-            return filesBefore.contains(item.first) && filesBefore.at(item.first) == item.second;
-        });
-        std::vector<std::string> came;
-        for (const auto& item : landed) {
-            came.push_back(item.second);
+        for (const auto& [name, item] : files()) { // the items directly in files/, new or changed
+            if (name.find('/') == std::string::npos && !name.empty() &&
+                (!filesBefore.contains(name) || filesBefore.at(name) != item)) {
+                came.insert(item);
+            }
         }
-        std::sort(moved.begin(), moved.end());
-        std::sort(came.begin(), came.end());
-        QCOMPARE(came, moved);
+        QVERIFY(came == moved);
         for (const std::string& name : c.names) {
             QVERIFY(!fs::exists(fs::symlink_status(server / name)));
             const QString line = QString::fromStdString(" " + (server / name).string() + "\n");
@@ -241,13 +214,9 @@ private slots:
         QPainter(&plain).fillRect(8, 8, 40, 24, QColor(30, 140, 60));
         const QByteArray clean = pngOf(plain);
         const QByteArray header = clean.left(33); // signature and IHDR
-        QByteArray bomb = header;
         const QByteArray zeros(1 << 20, '\0');
         const QByteArray text = "Comment" + QByteArray(2, '\0') + qCompress(zeros).mid(4);
-        for (int i = 0; i < 200; ++i) {
-            bomb += chunk("zTXt", text);
-        }
-        bomb += clean.mid(33);
+        const QByteArray bomb = header + chunk("zTXt", text).repeated(200) + clean.mid(33);
         QVERIFY(bomb.size() < (1 << 20));
         QTest::newRow("200 compressed texts") << bomb << plain;
         const QImage indexed = plain.convertToFormat(QImage::Format_Indexed8);

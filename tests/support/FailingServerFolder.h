@@ -85,20 +85,17 @@ private:
     // The sink's calls count with the folder's.
     struct Sink : TreeSink {
         Sink(FailingServerFolder& f, std::unique_ptr<TreeSink> s) : folder(f), real(std::move(s)) {}
-        bool makeFolder(const TransferItem& i) override {
-            return folder.pass("sink.makeFolder", i.relativePath,
-                               [&] { return real->makeFolder(i); });
-        }
-        bool writeFile(const TransferItem& i, FileContent& c, const ContentProgress& p) override {
-            return folder.pass("sink.writeFile", i.relativePath,
-                               [&] { return real->writeFile(i, c, p); });
-        }
-        bool makeLink(const TransferItem& i) override {
-            return folder.pass("sink.makeLink", i.relativePath, [&] { return real->makeLink(i); });
-        }
-        bool finish() override {
-            return folder.pass("sink.finish", "", [&] { return real->finish(); });
-        }
+#define PLOVERMANTLE_SINK_PASS(op, params, args, path)                                             \
+    bool op params override {                                                                      \
+        return folder.pass("sink." #op, path, [&] { return real->op args; });                      \
+    }
+        PLOVERMANTLE_SINK_PASS(makeFolder, (const TransferItem& i), (i), i.relativePath)
+        PLOVERMANTLE_SINK_PASS(makeLink, (const TransferItem& i), (i), i.relativePath)
+        PLOVERMANTLE_SINK_PASS(writeFile,
+                               (const TransferItem& i, FileContent& c, const ContentProgress& p),
+                               (i, c, p), i.relativePath)
+        PLOVERMANTLE_SINK_PASS(finish, (), (), "")
+#undef PLOVERMANTLE_SINK_PASS
         FailingServerFolder& folder;
         std::unique_ptr<TreeSink> real;
     };

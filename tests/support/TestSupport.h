@@ -59,22 +59,11 @@ Snapshot snapshotTree(const std::filesystem::path& path, const std::string& rela
 // A world with some of everything a copy must keep: nested and empty folders, hidden files,
 // permission bits (a read-only folder among them), links of every sort, which are never followed,
 // and a pipe that must not make the copy wait.
-inline const std::vector<std::string> sampleWorld{"f:level.dat=level",
-                                                  "f:.hidden=h",
-                                                  "f:region/r.0.0.mca=region",
-                                                  "f:region/r.0.1.mca=mine",
-                                                  "m:region/r.0.1.mca=0640",
-                                                  "f:run.sh=#!",
-                                                  "m:run.sh=0755",
-                                                  "f:DIM-1/region/r.mca=n",
-                                                  "m:DIM-1/region=0555",
-                                                  "d:empty",
-                                                  "l:data/latest>../level.dat",
-                                                  "l:data/abs>/etc/hostname",
-                                                  "l:data/dangling>nowhere",
-                                                  "l:data/outside>../../..",
-                                                  "l:data/loop>loop",
-                                                  "p:data/pipe"};
+inline const Layout sampleWorld = Layout(
+    {"f:level.dat=level", "f:.hidden=h", "f:region/r.0.0.mca=region", "f:region/r.0.1.mca=mine",
+     "m:region/r.0.1.mca=0640", "f:run.sh=#!", "m:run.sh=0755", "f:DIM-1/region/r.mca=n",
+     "m:DIM-1/region=0555", "d:empty", "l:data/latest>../level.dat", "l:data/abs>/etc/hostname",
+     "l:data/dangling>nowhere", "l:data/outside>../../..", "l:data/loop>loop", "p:data/pipe"});
 
 // The permission bits of the item at `path`, links not followed.
 mode_t modeOf(const std::filesystem::path& path);
