@@ -229,6 +229,11 @@ private slots:
         QTest::newRow("bad checksum") << corrupt << QImage();
         QTest::newRow("unknown critical chunk")
             << header + chunk("ABCD", "x") + clean.mid(33) << QImage();
+        QByteArray deep = clean.mid(16, 13);
+        deep[8] = 16; // bits per palette index: no such PNG
+        deep[9] = 3;
+        QTest::newRow("16-bit palette")
+            << clean.left(8) + chunk("IHDR", deep) + clean.mid(33) << QImage();
     }
 
     void boundsTheIcon() {
@@ -239,6 +244,7 @@ private slots:
         PosixFileSystem files;
         const std::string icon = readWorldDetails(files, dir.path().toStdString()).icon;
         QVERIFY(icon.size() < 8192);
+        QCOMPARE(icon.empty(), image.isNull());
         QCOMPARE(QImage::fromData(bytes(icon)).convertToFormat(QImage::Format_ARGB32),
                  image.convertToFormat(QImage::Format_ARGB32));
     }
