@@ -1,11 +1,12 @@
 // The files the saves side reads from outside the app's control, without the window: level.dat's
-// fields or nothing, a launcher instance's name from the start of its instance.cfg, and reads
-// bounded to regular files.
+// fields or nothing, a launcher instance's name from the start of its instance.cfg, the world a
+// server.properties names, and reads bounded to regular files.
 #include "platform/PosixFileSystem.h"
 #include "settings/SavesFolders.h"
 #include "support/LevelDatWriter.h"
 #include "support/TestSupport.h"
 #include "worlds/LevelDat.h"
+#include "worlds/ServerProperties.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,6 +135,34 @@ private slots:
         const auto found = findSavesFolders(files, {{Launcher::Prism, instances.string(), true}});
         QCOMPARE(found.size(), std::size_t{1});
         QCOMPARE(QString::fromStdString(found[0].instanceName), name);
+    }
+
+    // The world a server.properties names, as the server's own reader finds it.
+    void readsTheLevelName_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("world"); // null: no level-name entry
+        const auto row = [](const char* name, std::string_view text, const char* world) {
+            QTest::newRow(name) << QByteArray(text.data(), qsizetype(text.size()))
+                                << (world ? QString::fromUtf8(world) : QString());
+        };
+        row("last wins, comments skipped",
+            "#level-name=a\n ! level-name=b\nlevel-name=c\nlevel-name=d", "d");
+        row("colon, blanks kept after", "  level-name :  My World  \r\n", "My World  ");
+        row("blank as separator", "level-name\tw\n", "w");
+        row("CR lines", "a=1\rlevel-name=y\rb=2", "y");
+        row("continued over CRLF", "level-name=a\\\r\n   b\r\nc=1", "ab");
+        row("escaped backslash ends", "level-name=a\\\\\nb=1\n", "a\\");
+        row("escapes", "level\\-name=Caf\\u00e9 \\uD83C\\uDF0D\\t", "Café 🌍\t");
+        row("bad escape kept", "level-name=\\u00zz", "u00zz");
+        row("other keys only", "level-names=x\nlevel=name\n", nullptr);
+        row("empty", "", nullptr);
+    }
+
+    void readsTheLevelName() {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, world);
+        const auto name = levelNameOf(text.toStdString());
+        QCOMPARE(name ? QString::fromStdString(*name) : QString(), world);
     }
 
     // Only a regular file of at most the size asked for is read; a link is not followed.

@@ -3,145 +3,13 @@
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/ssh/SshDestination.h"
+#include "worlds/ServerProperties.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace Plovermantle {
-
-namespace {
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\f';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-void appendUtf8(std::string& out, char32_t code) {
-    const QString text = QString::fromUcs4(&code, 1);
-    out += text.toUtf8().toStdString();
-}
-
-// The logical lines of a properties text: line ends of any kind, a line ending in an odd number
-// of backslashes continued on the next without its leading blanks.
-std::vector<std::string> logicalLines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::string current;
-    bool continued = false;
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        std::size_t end = text.find_first_of("\r\n", at);
-        end = end == std::string_view::npos ? text.size() : end;
-        std::string_view line = text.substr(at, end - at);
-        if (continued) {
-            while (!line.empty() && isBlank(line.front())) {
-                line.remove_prefix(1);
-            }
-        }
-        current += line;
-        std::size_t backslashes = 0;
-        while (backslashes < current.size() && current[current.size() - 1 - backslashes] == '\\') {
-            ++backslashes;
-        }
-        continued = backslashes % 2 == 1 && end < text.size();
-        if (continued) {
-            current.pop_back();
-        } else {
-            lines.push_back(std::move(current));
-            current.clear();
-        }
-        at = end + (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n' ? 2 : 1);
-    }
-    return lines;
-}
-
-// `escaped` with the properties reader's escapes resolved.
-std::string unescape(std::string_view escaped) {
-    std::string out;
-    char16_t high = 0;
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        char c = escaped[i];
-        if (c != '\\' || i + 1 == escaped.size()) {
-            out += c;
-            continue;
-        }
-        c = escaped[++i];
-        if (c == 'u') {
-            int value = 0;
-            for (std::size_t k = 1; k <= 4 && value >= 0; ++k) {
-                const int digit = i + k < escaped.size() ? hexValue(escaped[i + k]) : -1;
-                value = digit < 0 ? -1 : value * 16 + digit;
-            }
-            if (value < 0) {
-                out += 'u'; // not an escape after all; the server refuses such a file anyway
-                continue;
-            }
-            i += 4;
-            const auto unit = static_cast<char16_t>(value);
-            if (unit >= 0xD800 && unit < 0xDC00) {
-                high = unit;
-                continue;
-            }
-            if (unit >= 0xDC00 && unit < 0xE000 && high != 0) {
-                appendUtf8(out, 0x10000 + ((char32_t(high) - 0xD800) << 10) + (unit - 0xDC00));
-            } else {
-                appendUtf8(out, unit);
-            }
-            high = 0;
-            continue;
-        }
-        out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == 'f' ? '\f' : c;
-    }
-    return out;
-}
-
-} // namespace
-
-std::optional<std::string> levelNameOf(std::string_view text) {
-    std::optional<std::string> found;
-    for (const std::string& whole : logicalLines(text)) {
-        std::string_view line = whole;
-        while (!line.empty() && isBlank(line.front())) {
-            line.remove_prefix(1);
-        }
-        if (line.empty() || line.front() == '#' || line.front() == '!') {
-            continue;
-        }
-        std::size_t keyEnd = 0;
-        while (keyEnd < line.size() && line[keyEnd] != '=' && line[keyEnd] != ':' &&
-               !isBlank(line[keyEnd])) {
-            keyEnd += line[keyEnd] == '\\' ? std::size_t{2} : std::size_t{1};
-        }
-        keyEnd = std::min(keyEnd, line.size());
-        if (unescape(line.substr(0, keyEnd)) != "level-name") {
-            continue;
-        }
-        std::string_view value = line.substr(keyEnd);
-        while (!value.empty() && isBlank(value.front())) {
-            value.remove_prefix(1);
-        }
-        if (!value.empty() && (value.front() == '=' || value.front() == ':')) {
-            value.remove_prefix(1);
-        }
-        while (!value.empty() && isBlank(value.front())) {
-            value.remove_prefix(1);
-        }
-        found = unescape(value);
-    }
-    return found;
-}
 
 ServerStatus readServerStatus(FileSystem& files, const std::string& serverFolder) {
     ServerStatus status;
@@ -178,14 +46,14 @@ ServerStatus readServerStatus(FileSystem& files, const std::string& serverFolder
         status.state = ServerStatus::State::NoProperties;
         return status;
     }
-    if (info->kind == ItemKind::RegularFile && info->size > maxServerPropertiesBytes) {
+    if (info->kind == ItemKind::RegularFile && info->size > serverPropsMaxBytes) {
         status.state = ServerStatus::State::TooLarge;
         return status;
     }
-    const auto text = files.readFile(target.value_or(path), maxServerPropertiesBytes);
+    const auto text = files.readFile(target.value_or(path), serverPropsMaxBytes);
     if (!text) {
-        status.state = info->size > maxServerPropertiesBytes ? ServerStatus::State::TooLarge
-                                                             : ServerStatus::State::Unreadable;
+        status.state = info->size > serverPropsMaxBytes ? ServerStatus::State::TooLarge
+                                                        : ServerStatus::State::Unreadable;
         const auto failure = files.takeFailure();
         status.reason = failure ? failure->error.message() : "not a regular file";
         return status;

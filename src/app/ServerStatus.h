@@ -35,14 +35,7 @@ struct ServerStatus {
     bool operator==(const ServerStatus&) const = default;
 };
 
-// server.properties larger than this is not one a server wrote: a real one is a few KiB.
-inline constexpr std::size_t maxServerPropertiesBytes = 1024 * 1024;
-
-// The value of the last level-name entry in a server.properties, read as the server's properties
-// reader reads it (comments, separators, escapes and continued lines); nothing when there is none.
-std::optional<std::string> levelNameOf(std::string_view text);
-
-// Reads the status of the server in `serverFolder`, never more than maxServerPropertiesBytes.
+// Reads the status of the server in `serverFolder`, never more than serverPropsMaxBytes.
 // Safe to call from a worker thread as long as `files` is.
 ServerStatus readServerStatus(FileSystem& files, const std::string& serverFolder);
 

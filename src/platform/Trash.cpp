@@ -2,6 +2,9 @@
 // folder descriptor the caller holds (no path to race on), and adds no GLib dependency.
 #include "platform/Trash.h"
 
+#include "platform/Descriptors.h"
+#include "platform/Paths.h"
+
 #include <QDir>
 #include <QFile>
 #include <array>
@@ -19,29 +22,6 @@ namespace Plovermantle {
 
 namespace {
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
-
 constexpr const char* recordSuffix = ".trashinfo";
 constexpr std::size_t recordSuffixLength = 10;
 // Names tried in one Trash before giving up: a full Trash must not keep us busy.
@@ -54,18 +34,10 @@ constexpr int pathOnly = O_PATH;
 constexpr int pathOnly = O_RDONLY;
 #endif
 
-std::error_code systemError(int error) {
-    return {error, std::generic_category()};
-}
-
 void note(FileFailure* failure, std::string operation, std::string path, std::error_code error) {
     if (failure) {
         *failure = {std::move(operation), std::move(path), error};
     }
-}
-
-std::string joined(const std::string& folder, const std::string& name) {
-    return folder.ends_with('/') ? folder + name : folder + '/' + name;
 }
 
 bool isPlainName(const std::string& name) {
@@ -113,11 +85,11 @@ std::optional<TrashFolder> openTrash(int parentFd, const std::string& name, cons
         return std::nullopt;
     }
     TrashFolder opened{path, Descriptor(), Descriptor()};
-    opened.files = openOwnFolder(trash.get(), "files", joined(path, "files"), failure);
+    opened.files = openOwnFolder(trash.get(), "files", joinPath(path, "files"), failure);
     if (opened.files.get() < 0) {
         return std::nullopt;
     }
-    opened.info = openOwnFolder(trash.get(), "info", joined(path, "info"), failure);
+    opened.info = openOwnFolder(trash.get(), "info", joinPath(path, "info"), failure);
     if (opened.info.get() < 0) {
         return std::nullopt;
     }
@@ -130,7 +102,7 @@ std::string dataHome() {
     if (set && set[0] == '/') {
         return set;
     }
-    return joined(QFile::encodeName(QDir::homePath()).toStdString(), ".local/share");
+    return joinPath(QFile::encodeName(QDir::homePath()).toStdString(), ".local/share");
 }
 
 // The home Trash's folder, made with every folder above it as needed.
@@ -151,12 +123,12 @@ std::optional<TrashFolder> openHomeTrash(FileFailure* failure) {
         note(failure, "open the folder", data, systemError(errno));
         return std::nullopt;
     }
-    return openTrash(parent.get(), "Trash", joined(data, "Trash"), failure);
+    return openTrash(parent.get(), "Trash", joinPath(data, "Trash"), failure);
 }
 
 // The device the home Trash is on, or would be: that of the nearest folder above it that exists.
 std::optional<dev_t> homeTrashDevice() {
-    std::string path = joined(dataHome(), "Trash");
+    std::string path = joinPath(dataHome(), "Trash");
     for (;;) {
         struct stat status {};
         if (::stat(path.c_str(), &status) == 0) {
@@ -249,12 +221,13 @@ std::optional<TrashFolder> openTopdirTrash(const Topdir& top, FileFailure* failu
         if (sharedFd.get() >= 0 && ::fstat(sharedFd.get(), &opened) == 0 &&
             (opened.st_mode & S_ISVTX) != 0) {
             if (auto trash =
-                    openTrash(sharedFd.get(), uid, joined(top.path, ".Trash/" + uid), failure)) {
+                    openTrash(sharedFd.get(), uid, joinPath(top.path, ".Trash/" + uid), failure)) {
                 return trash;
             }
         }
     }
-    return openTrash(top.folder.get(), ".Trash-" + uid, joined(top.path, ".Trash-" + uid), failure);
+    return openTrash(top.folder.get(), ".Trash-" + uid, joinPath(top.path, ".Trash-" + uid),
+                     failure);
 }
 
 // Every byte but the unreserved ones and '/' as %XX.
@@ -356,7 +329,7 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
     const long limit = ::fpathconf(trash.info.get(), _PC_NAME_MAX);
     std::size_t nameMax = limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
     if (nameMax < recordSuffixLength + 16) {
-        note(failure, "name a Trash record in", joined(trash.path, "info"),
+        note(failure, "name a Trash record in", joinPath(trash.path, "info"),
              systemError(ENAMETOOLONG));
         return Attempt::Failed;
     }
@@ -375,7 +348,7 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
             nameMax -= 16; // a file system that allows less than it says
             continue;
         }
-        const std::string recordFile = joined(joined(trash.path, "info"), record);
+        const std::string recordFile = joinPath(joinPath(trash.path, "info"), record);
         if (file.get() < 0) {
             note(failure, "create the Trash record", recordFile, systemError(errno));
             return Attempt::Failed;
@@ -389,7 +362,7 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
             return Attempt::Failed;
         }
         if (renameNoReplace(parentFd, name.c_str(), trash.files.get(), inTrash.c_str()) == 0) {
-            trashed = {joined(joined(trash.path, "files"), inTrash), recordFile};
+            trashed = {joinPath(joinPath(trash.path, "files"), inTrash), recordFile};
             return Attempt::Moved;
         }
         const int error = errno;
@@ -397,11 +370,11 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
         if (error == EEXIST || error == ENOTEMPTY) {
             continue; // something in `files` without a record, a dangling link even
         }
-        note(failure, "move to the Trash", joined(joined(trash.path, "files"), inTrash),
+        note(failure, "move to the Trash", joinPath(joinPath(trash.path, "files"), inTrash),
              systemError(error));
         return error == EXDEV ? Attempt::CrossDevice : Attempt::Failed;
     }
-    note(failure, "find a free name in the Trash", joined(trash.path, "files"),
+    note(failure, "find a free name in the Trash", joinPath(trash.path, "files"),
          systemError(EEXIST));
     return Attempt::Failed;
 }
@@ -410,7 +383,7 @@ Attempt moveInto(TrashFolder& trash, int parentFd, const std::string& name,
 
 std::optional<TrashedItem> moveToTrash(int parentFd, const std::string& parentPath,
                                        const std::string& name, FileFailure* failure) {
-    const std::string path = joined(parentPath, name);
+    const std::string path = joinPath(parentPath, name);
     if (!isPlainName(name) || !parentPath.starts_with('/') ||
         parentPath.find('\0') != std::string::npos) {
         note(failure, "move to the Trash", path, systemError(EINVAL));

@@ -1,5 +1,7 @@
 #include "settings/InstanceConfig.h"
 
+#include "platform/TextEscapes.h"
+
 #include <cstdint>
 
 namespace Plovermantle {
@@ -21,35 +23,6 @@ std::string_view trimmed(std::string_view text) {
         text.remove_suffix(1);
     }
     return text;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code >= 0xD800 && code <= 0xDFFF) {
-        code = 0xFFFD; // half of a pair, meaningless alone
-    }
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // The value as the INI writer meant it: quotes removed (blanks inside them kept), backslash
@@ -79,13 +52,13 @@ std::string unescaped(std::string_view value) {
                 out += ' '; // a control character, which a menu cannot show
                 break;
             case 'x': {
-                std::uint32_t code = 0;
+                char32_t code = 0;
                 int digits = 0;
                 for (; digits < 4 && i + 1 < value.size() && hexValue(value[i + 1]) >= 0;
                      ++digits) {
-                    code = code * 16 + static_cast<std::uint32_t>(hexValue(value[++i]));
+                    code = code * 16 + static_cast<char32_t>(hexValue(value[++i]));
                 }
-                appendUtf8(out, digits == 0 ? 'x' : code);
+                appendUtf8(out, digits == 0 ? U'x' : code);
                 break;
             }
             default:

@@ -4,6 +4,7 @@
 #include "platform/ServerFolder.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ inline constexpr std::size_t serverPropsMaxBytes = 1 << 20;
 // (beyond the BMP as its UTF-16 surrogate pair), so the ISO-8859-1 reader of older servers and
 // the UTF-8 reader of newer ones both find the folder of that name. Plain ASCII.
 std::string levelNameLine(std::string_view worldName);
+// The value of the last level-name entry in a server.properties, read as the server's properties
+// reader reads it (comments, separators, escapes and continued lines); nothing when there is none.
+std::optional<std::string> levelNameOf(std::string_view text);
 // Whether a line of `text` holds "level-name=", in any letter case and anywhere in it.
 bool hasLevelNameLine(std::string_view text);
 

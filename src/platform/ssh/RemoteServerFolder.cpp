@@ -1,5 +1,6 @@
 #include "platform/ssh/RemoteServerFolder.h"
 
+#include "platform/Paths.h"
 #include "platform/ssh/RemoteTreeSinks.h"
 
 #include <QDateTime>
@@ -57,10 +58,6 @@ ItemKind kindOf(const sftp_attributes_struct& attributes) {
     default:
         return ItemKind::Special;
     }
-}
-
-std::string join(const std::string& parent, const std::string& name) {
-    return parent.empty() ? name : parent + '/' + name;
 }
 
 std::string parentOf(const std::string& relative) {
@@ -539,7 +536,7 @@ bool RemoteServerFolder::removeItem(const std::string& relative,
     sftp_closedir(dir);
     bool removed = true;
     for (const auto& [name, child] : children) {
-        removed = removeItem(join(relative, name), *child->value, uid, depth + 1) && removed;
+        removed = removeItem(joinPath(relative, name), *child->value, uid, depth + 1) && removed;
     }
     watch.renew();
     if (removed && sftp_rmdir(sftp, path.c_str()) != SSH_OK) {
@@ -610,7 +607,7 @@ bool RemoteServerFolder::countItem(const std::string& relative,
         if (kindOf(*entry) == ItemKind::Folder) {
             folders.emplace_back(name, std::move(owned));
         } else {
-            countItem(join(relative, name), *entry, totals, depth + 1);
+            countItem(joinPath(relative, name), *entry, totals, depth + 1);
         }
     }
     const bool complete = sftp_dir_eof(dir) != 0;
@@ -620,7 +617,7 @@ bool RemoteServerFolder::countItem(const std::string& relative,
         return false;
     }
     for (const auto& [name, child] : folders) {
-        if (!countItem(join(relative, name), *child->value, totals, depth + 1)) {
+        if (!countItem(joinPath(relative, name), *child->value, totals, depth + 1)) {
             return false;
         }
     }
@@ -674,7 +671,7 @@ bool RemoteServerFolder::flushFiles(const std::string& relative, int depth) {
     }
     sftp_session sftp = connection_->sftp();
     for (const std::string& name : *names) {
-        const std::string child = join(relative, name);
+        const std::string child = joinPath(relative, name);
         SshConnection::Watch watch(*connection_, sftpSeconds);
         const Attributes attributes(sftp_lstat(sftp, absolute(child).c_str()));
         if (!attributes) {
@@ -769,7 +766,7 @@ bool RemoteServerFolder::restoreFromTrash(const TrashedItem& /*trashed*/,
 
 namespace {
 std::string oldCopyName(const std::string& relative) {
-    return join(parentOf(relative), ".plovermantle-old-" + nameOf(relative));
+    return joinPath(parentOf(relative), ".plovermantle-old-" + nameOf(relative));
 }
 } // namespace
 
@@ -869,7 +866,7 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
                 resolved = resolved.substr(root.size() + 1);
             }
         } else {
-            resolved = join(parentOf(relative), resolved);
+            resolved = joinPath(parentOf(relative), resolved);
         }
         // Lexically inside the folder, every step named.
         std::vector<std::string> parts;
@@ -888,7 +885,7 @@ std::optional<TextFile> RemoteServerFolder::readTextFile(const std::string& rela
         }
         path.clear();
         for (const std::string& part : parts) {
-            path = join(path, part);
+            path = joinPath(path, part);
         }
         if (!inside || path.empty()) {
             noteFailure({"read", where(relative), make_error_code(FileProblem::LinkNotFollowed)});
@@ -955,8 +952,8 @@ bool RemoteServerFolder::writeFileAtomically(const std::string& relative, std::s
         noteSftpFailure("write", relative);
         return false;
     }
-    const std::string temporary =
-        join(parentOf(relative), ".plovermantle-new-" + randomLetters(6) + '-' + nameOf(relative));
+    const std::string temporary = joinPath(
+        parentOf(relative), ".plovermantle-new-" + randomLetters(6) + '-' + nameOf(relative));
     const std::string path = absolute(temporary);
     SshConnection::Watch watch(*connection_, sftpSeconds);
     File file(sftp_open(sftp, path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));

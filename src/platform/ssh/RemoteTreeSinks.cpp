@@ -1,5 +1,6 @@
 #include "platform/ssh/RemoteTreeSinks.h"
 
+#include "platform/Paths.h"
 #include "platform/ssh/RemoteServerFolder.h"
 
 #include <archive.h>
@@ -46,10 +47,6 @@ std::optional<std::size_t> readContent(FileContent& content, char* buffer, std::
         return content.read(buffer, capacity);
     }
     return std::nullopt;
-}
-
-std::string join(const std::string& parent, const std::string& name) {
-    return name.empty() ? parent : parent + '/' + name;
 }
 
 // Sends one file's contents through `write`, checking them against the size announced.
@@ -185,10 +182,10 @@ public:
                 fail("send " + item.relativePath + " to", "");
             } else if (sent == Sent::Failed) {
                 folder_.noteFailure({"read the source of",
-                                     folder_.where(join(relative_, item.relativePath)),
+                                     folder_.where(joinPath(relative_, item.relativePath)),
                                      std::error_code(errno, std::generic_category())});
             } else if (sent == Sent::SizeChanged) {
-                folder_.noteFailure({"send", folder_.where(join(relative_, item.relativePath)),
+                folder_.noteFailure({"send", folder_.where(joinPath(relative_, item.relativePath)),
                                      remoteReason("the file changed size while it was sent")});
             }
             return false;
@@ -367,7 +364,7 @@ public:
         }
         sftp_session sftp = folder_.connection().sftp();
         const SshConnection::Watch watch(folder_.connection(), stallSeconds);
-        const std::string relative = join(relative_, item.relativePath);
+        const std::string relative = joinPath(relative_, item.relativePath);
         if (sftp == nullptr ||
             sftp_mkdir(sftp, folder_.absolute(relative).c_str(), 0700) != SSH_OK) {
             folder_.noteSftpFailure("create the folder", relative);
@@ -381,7 +378,7 @@ public:
                    const ContentProgress& progress) override {
         sftp_session sftp = folder_.connection().sftp();
         SshConnection::Watch watch(folder_.connection(), stallSeconds);
-        const std::string relative = join(relative_, item.relativePath);
+        const std::string relative = joinPath(relative_, item.relativePath);
         sftp_file file = sftp != nullptr ? sftp_open(sftp, folder_.absolute(relative).c_str(),
                                                      O_WRONLY | O_CREAT | O_EXCL, 0600)
                                          : nullptr;
@@ -415,7 +412,7 @@ public:
     bool makeLink(const TransferItem& item) override {
         sftp_session sftp = folder_.connection().sftp();
         const SshConnection::Watch watch(folder_.connection(), stallSeconds);
-        const std::string relative = join(relative_, item.relativePath);
+        const std::string relative = joinPath(relative_, item.relativePath);
         if (sftp == nullptr || sftp_symlink(sftp, item.linkTarget.c_str(),
                                             folder_.absolute(relative).c_str()) != SSH_OK) {
             folder_.noteSftpFailure("create the link", relative);
@@ -427,7 +424,7 @@ public:
     bool finish() override {
         // Deepest first, so that a folder made read-only does not stop its children's turn.
         for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
-            if (!setAttributes(folder_, join(relative_, folder->relativePath), *folder,
+            if (!setAttributes(folder_, joinPath(relative_, folder->relativePath), *folder,
                                ownership_)) {
                 return false;
             }
