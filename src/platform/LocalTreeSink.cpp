@@ -5,7 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace Plovermantle {
@@ -14,6 +18,118 @@ namespace {
 
 // Reads go through our memory in chunks this large when the source has no descriptor to hand.
 constexpr std::size_t chunkBytes = std::size_t{1} << 20;
+
+// On a file system that shares blocks a world's copy is all metadata, two rounds of system calls a
+// file: while the copying thread opens and creates the next file, this one clones, checks and
+// closes the last. Jobs wait their turn only up to a bound, which keeps descriptors in check.
+class CloneThread {
+public:
+    struct Job {
+        Descriptor in; // our own, so the source may close its descriptor meanwhile
+        Descriptor out;
+        mode_t bits;
+        TransferItem item; // its size and time as the source found them before the copy
+    };
+    struct Failure {
+        const char* operation;
+        std::string relativePath;
+        int error;
+        bool sourceChanged;
+    };
+
+    CloneThread() = default;
+    CloneThread(const CloneThread&) = delete;
+    CloneThread& operator=(const CloneThread&) = delete;
+    ~CloneThread() {
+        (void)wait();
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        if (worker_.joinable()) {
+            worker_.join();
+        }
+    }
+
+    void push(Job job) {
+        std::unique_lock lock(mutex_);
+        if (!worker_.joinable()) {
+            worker_ = std::thread([this] { work(); });
+        }
+        changed_.wait(lock, [this] { return jobs_.size() < jobsLimit; });
+        jobs_.push_back(std::move(job));
+        changed_.notify_all();
+    }
+
+    bool failed() {
+        const std::lock_guard lock(mutex_);
+        return failure_.has_value();
+    }
+
+    // Waits until every job handed over is done; the first that failed, if one did.
+    std::optional<Failure> wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+        return failure_;
+    }
+
+private:
+    static constexpr std::size_t jobsLimit = 64;
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return;
+            }
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            busy_ = true;
+            const bool skip = failure_.has_value(); // the copy is given up: only close
+            lock.unlock();
+            std::optional<Failure> failure = skip ? std::nullopt : run(job);
+            job = {};
+            lock.lock();
+            busy_ = false;
+            if (!failure_) {
+                failure_ = std::move(failure);
+            }
+            changed_.notify_all();
+        }
+    }
+
+    static std::optional<Failure> run(Job& job) {
+        const std::string& path = job.item.relativePath;
+        if (!copyFileContents(job.in.get(), job.out.get())) {
+            return Failure{"copy into", path, errno, false};
+        }
+        // The game saving into the file meanwhile would leave a copy of neither version.
+        struct stat after {};
+        if (::fstat(job.in.get(), &after) != 0) {
+            return Failure{"copy", path, errno, false};
+        }
+        if (static_cast<std::uint64_t>(after.st_size) != job.item.size ||
+            !(modifiedTime(after) == job.item.modified)) {
+            return Failure{"copy", path, EBUSY, true};
+        }
+        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(job.item.modified)};
+        if (::fchmod(job.out.get(), job.bits) != 0 || ::futimens(job.out.get(), times) != 0 ||
+            !job.out.close()) {
+            return Failure{"write", path, errno, false};
+        }
+        return std::nullopt;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    std::optional<Failure> failure_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::thread worker_;
+};
 
 class LocalTreeSink : public TreeSink {
 public:
@@ -54,11 +170,27 @@ public:
         if (!out.valid() || !giveAway(out.get())) {
             return fail("create", item.relativePath, errno);
         }
-        if (!(content.fd >= 0 ? copyFileContents(content.fd, out.get(), progress)
+        if (content.fd >= 0 && clones_) {
+            Descriptor in(::fcntl(content.fd, F_DUPFD_CLOEXEC, 0));
+            if (!in.valid()) {
+                return fail("copy into", item.relativePath, errno);
+            }
+            // Counted when handed over: a clone takes no time worth showing.
+            if (progress && !progress(item.size)) {
+                return false;
+            }
+            cloner_.push({std::move(in), std::move(out), bits, item});
+            return !cloner_.failed() || tellCloneFailure();
+        }
+        ContentCopyWay way = ContentCopyWay::None;
+        ContentCopyOptions options;
+        options.wayUsed = &way;
+        if (!(content.fd >= 0 ? copyFileContents(content.fd, out.get(), progress, options)
                               : readInto(content, out.get(), progress))) {
             // A stop asked for is no failure to tell.
             return errno != ECANCELED && fail("copy into", item.relativePath, errno);
         }
+        clones_ = way == ContentCopyWay::Clone;
         const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
         if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
             return fail("write", item.relativePath, errno);
@@ -83,6 +215,9 @@ public:
     }
 
     bool finish() override {
+        if (cloner_.wait()) {
+            return tellCloneFailure();
+        }
         cached_.reset();
         // Deepest first, so that a read-only folder is closed only once all inside it is done.
         std::stable_sort(folders_.begin(), folders_.end(), [](const auto& a, const auto& b) {
@@ -105,6 +240,8 @@ public:
         }
         return true;
     }
+
+    bool sourceChanged() const override { return sourceChanged_; }
 
 private:
     using Names = std::vector<std::string>;
@@ -189,6 +326,13 @@ private:
         }
     }
 
+    // Notes what the cloning thread found, once the files handed to it are done.
+    bool tellCloneFailure() {
+        const auto failure = cloner_.wait();
+        sourceChanged_ = failure && failure->sourceChanged;
+        return failure ? fail(failure->operation, failure->relativePath, failure->error) : true;
+    }
+
     bool fail(const char* operation, const std::string& inside, int error) {
         folder_.noteFailure(
             {operation, folder_.pathOf(inside.empty() ? relative_ : relative_ + "/" + inside),
@@ -206,6 +350,9 @@ private:
     std::vector<TransferItem> folders_;
     Descriptor cached_;
     Names cachedNames_;
+    bool clones_ = false; // the last file was cloned: the next go to the cloning thread
+    bool sourceChanged_ = false;
+    CloneThread cloner_; // last, so that it is done with the tree before the rest goes
 };
 
 } // namespace

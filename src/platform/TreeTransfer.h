@@ -62,6 +62,9 @@ public:
     // Gives folders their own bits and times, last, and waits until the far end has taken
     // everything.
     virtual bool finish() = 0;
+    // Whether a failure was a file of the source changing while it was copied, found only after
+    // writeFile() answered.
+    virtual bool sourceChanged() const { return false; }
 };
 
 } // namespace Plovermantle

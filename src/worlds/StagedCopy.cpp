@@ -273,6 +273,10 @@ public:
         return std::ranges::all_of(items_,
                                    [](Item& item) { return !item.sink || item.sink->finish(); });
     }
+    bool sourceChanged() const override {
+        return std::ranges::any_of(
+            items_, [](const Item& item) { return item.sink && item.sink->sourceChanged(); });
+    }
 
     // The items made, the world's own folder first; empty when the world's own folder is not
     // among them.
@@ -446,7 +450,7 @@ Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string
     case WorldSource::SendResult::Sent:
         break;
     case WorldSource::SendResult::Failed:
-        fail(PlaceResult::CopyFailed);
+        fail(set.sourceChanged() ? PlaceResult::SourceChanged : PlaceResult::CopyFailed);
         break;
     case WorldSource::SendResult::Stopped:
         fail(PlaceResult::Stopped);
@@ -464,7 +468,7 @@ Placement placeCopy(ServerFolder& folder, WorldSource& source, const std::string
         names.push_back(item->destination);
     }
     if (placed.result == PlaceResult::Placed && (made.empty() || !set.finish())) {
-        fail(PlaceResult::CopyFailed);
+        fail(set.sourceChanged() ? PlaceResult::SourceChanged : PlaceResult::CopyFailed);
     }
     // What replaces the old items must be on the disk before they give way.
     if (placed.result == PlaceResult::Placed && !folder.flush(*staging)) {
