@@ -1,6 +1,9 @@
 #include "platform/FileContentCopy.h"
 
+#include "platform/LocalServerFolder.h"
+#include "platform/LocalWorldSource.h"
 #include "support/TestSupport.h"
+#include "worlds/StagedCopy.h"
 
 #include <QTest>
 #include <QtCore>
@@ -8,6 +11,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -36,6 +40,7 @@ QString mountOn(const fs::path& dir, QStringList arguments) {
 
 Q_DECLARE_METATYPE(Plovermantle::ContentCopyWay)
 Q_DECLARE_METATYPE(Kernel)
+Q_DECLARE_METATYPE(Plovermantle::PlaceResult)
 
 class FileContentCopyTest : public QObject {
     Q_OBJECT
@@ -152,6 +157,52 @@ private slots:
         } else if (kernel == Kernel::Sound) { // a lying kernel's copy is garbage, reported so
             QVERIFY(!copied.empty() && copied.size() < bytes.size());
             QVERIFY(bytes.starts_with(copied));
+        }
+    }
+
+    // Where blocks are shared, files are cloned on a second thread: the world still arrives
+    // exact, and the game saving into it as it is copied still stops the copy.
+    void clonesAWorld_data() {
+        QTest::addColumn<bool>("saveMidCopy");
+        QTest::addColumn<PlaceResult>("result");
+        QTest::newRow("whole") << false << PlaceResult::Placed;
+        QTest::newRow("saved into meanwhile") << true << PlaceResult::SourceChanged;
+    }
+
+    void clonesAWorld() {
+        QFETCH(bool, saveMidCopy);
+        QFETCH(PlaceResult, result);
+        if (!noXfs_.isEmpty()) {
+            QSKIP(qPrintable(noXfs_));
+        }
+        Testing::Layout world = Testing::sampleWorld;
+        for (std::size_t i = 0; i < 300; ++i) {
+            world.push_back("f:many/" + std::to_string(i) + "=" + std::string(i * 37, 'x'));
+        }
+        world.push_back("m:many/7=0600");
+        Testing::buildTree(base_ / "World", world);
+        fs::create_directories(base_ / "server");
+        const auto folder = LocalServerFolder::open((base_ / "server").string());
+        const auto source = LocalWorldSource::open((base_ / "World").string());
+        QVERIFY(folder && source);
+        bool saved = false;
+        const auto placed =
+            placeCopy(*folder, *source, "World", false, {}, [&](const WorkProgress& progress) {
+                // Halfway, as a file's bytes are reported: every file of many/ grows.
+                if (saveMidCopy && !saved && progress.filesDone >= 150 && progress.bytesDone > 0) {
+                    saved = true;
+                    for (const auto& entry : fs::directory_iterator(base_ / "World/many")) {
+                        std::ofstream(entry.path(), std::ios::app) << "saved";
+                    }
+                }
+                return true;
+            });
+        QCOMPARE(placed.result, result);
+        if (result == PlaceResult::Placed) {
+            QCOMPARE(Testing::snapshotTree(base_ / "server/World"),
+                     Testing::snapshotTree(base_ / "World"));
+        } else {
+            QCOMPARE(Testing::entries(base_ / "server"), std::vector<std::string>{});
         }
     }
 };
