@@ -446,6 +446,8 @@ private slots:
         row("leading blanks", "level-name=x\n", "  World", "level-name=\\  World\n");
         row("tab, form feed, control", "level-name=x\n", "\t\fW\x01",
             "level-name=\\t\\fW\\u0001\n");
+        row("overlong and surrogate bytes", "level-name=x\n", "\xe0\x80\x80\xed\xa0\x80",
+            "level-name=" + QByteArray("\\uFFFD").repeated(6).toStdString() + "\n");
     }
 
     void rewritesLevelNameLines() {
