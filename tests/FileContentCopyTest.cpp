@@ -186,10 +186,14 @@ private slots:
         const auto source = LocalWorldSource::open((base_ / "World").string());
         QVERIFY(folder && source);
         bool saved = false;
+        std::uint64_t bytesSeen = 0;
         const auto placed =
             placeCopy(*folder, *source, "World", false, {}, [&](const WorkProgress& progress) {
-                // Halfway, as a file's bytes are reported: every file of many/ grows.
-                if (saveMidCopy && !saved && progress.filesDone >= 150 && progress.bytesDone > 0) {
+                // Halfway, as a file's own bytes are reported: every file of many/ grows, that one
+                // among them.
+                const bool bytesReported = progress.bytesDone != bytesSeen;
+                bytesSeen = progress.bytesDone;
+                if (saveMidCopy && !saved && progress.filesDone >= 150 && bytesReported) {
                     saved = true;
                     for (const auto& entry : fs::directory_iterator(base_ / "World/many")) {
                         std::ofstream(entry.path(), std::ios::app) << "saved";
