@@ -48,6 +48,12 @@ FileTime modifiedTime(const struct stat& status) {
 #endif
 }
 
+bool unchangedSince(int fd, std::uint64_t size, const FileTime& modified) {
+    struct stat now {};
+    return ::fstat(fd, &now) == 0 && static_cast<std::uint64_t>(now.st_size) == size &&
+           modifiedTime(now) == modified;
+}
+
 ItemInfo itemInfoFrom(const struct stat& status) {
     ItemInfo info;
     if (S_ISDIR(status.st_mode)) {

@@ -7,6 +7,7 @@
 #include "platform/FileSystem.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -54,6 +55,9 @@ timespec toTimespec(const FileTime& time);
 ItemInfo itemInfoFrom(const struct stat& status);
 // Modification time, for comparing a file with itself across a copy.
 FileTime modifiedTime(const struct stat& status);
+// Whether the open file still has the size and modification time it had before its copy: the game
+// saving into it meanwhile would leave a copy of neither version.
+bool unchangedSince(int fd, std::uint64_t size, const FileTime& modified);
 
 // The names of a relative path ("a/b/c"); nothing when it is absolute, empty where a name should
 // be, or holds ".", ".." or a NUL. "" gives no names: the folder itself.

@@ -19,6 +19,12 @@ namespace {
 // Reads go through our memory in chunks this large when the source has no descriptor to hand.
 constexpr std::size_t chunkBytes = std::size_t{1} << 20;
 
+// Gives a copied file its bits and time and closes it, so that a failure to write back counts.
+bool finishFile(Descriptor& out, mode_t bits, const FileTime& modified) {
+    const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(modified)};
+    return ::fchmod(out.get(), bits) == 0 && ::futimens(out.get(), times) == 0 && out.close();
+}
+
 // On a file system that shares blocks a world's copy is all metadata, two rounds of system calls a
 // file: while the copying thread opens and creates the next file, this one clones, checks and
 // closes the last. Jobs wait their turn only up to a bound, which keeps descriptors in check.
@@ -105,18 +111,10 @@ private:
         if (!copyFileContents(job.in.get(), job.out.get())) {
             return Failure{"copy into", path, errno, false};
         }
-        // The game saving into the file meanwhile would leave a copy of neither version.
-        struct stat after {};
-        if (::fstat(job.in.get(), &after) != 0) {
-            return Failure{"copy", path, errno, false};
-        }
-        if (static_cast<std::uint64_t>(after.st_size) != job.item.size ||
-            !(modifiedTime(after) == job.item.modified)) {
+        if (!unchangedSince(job.in.get(), job.item.size, job.item.modified)) {
             return Failure{"copy", path, EBUSY, true};
         }
-        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(job.item.modified)};
-        if (::fchmod(job.out.get(), job.bits) != 0 || ::futimens(job.out.get(), times) != 0 ||
-            !job.out.close()) {
+        if (!finishFile(job.out, job.bits, job.item.modified)) {
             return Failure{"write", path, errno, false};
         }
         return std::nullopt;
@@ -191,8 +189,7 @@ public:
             return errno != ECANCELED && fail("copy into", item.relativePath, errno);
         }
         clones_ = way == ContentCopyWay::Clone;
-        const timespec times[2] = {{0, UTIME_OMIT}, toTimespec(item.modified)};
-        if (::fchmod(out.get(), bits) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
+        if (!finishFile(out, bits, item.modified)) {
             return fail("write", item.relativePath, errno);
         }
         return true;

@@ -137,10 +137,7 @@ WorldSource::SendResult LocalWorldSource::sendTo(TreeSink& sink,
                 if (!sink.writeFile(item, content, contentProgress)) {
                     return failed();
                 }
-                // The game saving into the file meanwhile would leave a copy of neither version.
-                struct stat after {};
-                if (::fstat(file.get(), &after) != 0 || after.st_size != before.st_size ||
-                    !(modifiedTime(after) == modifiedTime(before))) {
+                if (!unchangedSince(file.get(), item.size, item.modified)) {
                     fail("copy", relative, systemError(EBUSY));
                     return SendResult::SourceChanged;
                 }

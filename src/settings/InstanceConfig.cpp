@@ -2,8 +2,6 @@
 
 #include "platform/TextEscapes.h"
 
-#include <cstdint>
-
 namespace Plovermantle {
 
 namespace {

@@ -69,6 +69,13 @@ bool isPropertiesBlank(char c) {
     return c == ' ' || c == '\t' || c == '\f';
 }
 
+std::string_view withoutLeadingBlanks(std::string_view text) {
+    while (!text.empty() && isPropertiesBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    return text;
+}
+
 // The logical lines of a properties text: line ends of any kind, a line ending in an odd number
 // of backslashes continued on the next without its leading blanks.
 std::vector<std::string> logicalLines(std::string_view text) {
@@ -79,13 +86,8 @@ std::vector<std::string> logicalLines(std::string_view text) {
     while (at <= text.size()) {
         std::size_t end = text.find_first_of("\r\n", at);
         end = end == std::string_view::npos ? text.size() : end;
-        std::string_view line = text.substr(at, end - at);
-        if (continued) {
-            while (!line.empty() && isPropertiesBlank(line.front())) {
-                line.remove_prefix(1);
-            }
-        }
-        current += line;
+        const std::string_view line = text.substr(at, end - at);
+        current += continued ? withoutLeadingBlanks(line) : line;
         std::size_t backslashes = 0;
         while (backslashes < current.size() && current[current.size() - 1 - backslashes] == '\\') {
             ++backslashes;
@@ -147,10 +149,7 @@ std::string unescape(std::string_view escaped) {
 std::optional<std::string> levelNameOf(std::string_view text) {
     std::optional<std::string> found;
     for (const std::string& whole : logicalLines(text)) {
-        std::string_view line = whole;
-        while (!line.empty() && isPropertiesBlank(line.front())) {
-            line.remove_prefix(1);
-        }
+        const std::string_view line = withoutLeadingBlanks(whole);
         if (line.empty() || line.front() == '#' || line.front() == '!') {
             continue;
         }
@@ -163,17 +162,11 @@ std::optional<std::string> levelNameOf(std::string_view text) {
         if (unescape(line.substr(0, keyEnd)) != "level-name") {
             continue;
         }
-        std::string_view value = line.substr(keyEnd);
-        while (!value.empty() && isPropertiesBlank(value.front())) {
-            value.remove_prefix(1);
-        }
+        std::string_view value = withoutLeadingBlanks(line.substr(keyEnd));
         if (!value.empty() && (value.front() == '=' || value.front() == ':')) {
             value.remove_prefix(1);
         }
-        while (!value.empty() && isPropertiesBlank(value.front())) {
-            value.remove_prefix(1);
-        }
-        found = unescape(value);
+        found = unescape(withoutLeadingBlanks(value));
     }
     return found;
 }
